@@ -1,0 +1,48 @@
+# The two commands a newcomer needs: `make run` and `make test`. Both install what is
+# missing, configure and build first.
+.PHONY: setup configure build run test asan-test tsan-test bench fuzz format clean
+
+JOBS ?= 2
+
+setup:
+	@scripts/setup-deps.sh
+
+configure: setup
+	@echo "configure: cmake --preset release"
+	@cmake --preset release >/dev/null
+
+build: configure
+	@echo "build: cmake --build --preset release"
+	@cmake --build --preset release -j $(JOBS)
+
+run: build
+	@echo "run: build/bin/orrin-receiver (close the window or press Ctrl+C to stop)"
+	@build/bin/orrin-receiver
+
+test: build
+	@echo "test: ctest --preset release"
+	@ctest --preset release
+
+asan-test: setup
+	@echo "asan-test: AddressSanitizer + UndefinedBehaviorSanitizer build and tests"
+	@cmake --preset asan >/dev/null
+	@cmake --build --preset asan -j $(JOBS)
+	@ctest --preset asan
+
+tsan-test: setup
+	@echo "tsan-test: ThreadSanitizer build and tests"
+	@cmake --preset tsan >/dev/null
+	@cmake --build --preset tsan -j $(JOBS)
+	@ctest --preset tsan
+
+bench: build
+	@bench/run_all.sh
+
+fuzz: setup
+	@scripts/fuzz.sh $(FUZZ_SECONDS)
+
+format:
+	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf build build-debug build-asan build-tsan build-fuzz

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace orrin {
+
+// Text that reaches the screen: valid UTF-8 passes unchanged, every ill-formed sequence
+// (stray continuation byte, truncated or overlong sequence, surrogate, value past U+10FFFF)
+// becomes one U+FFFD per maximal ill-formed subpart, as Unicode recommends.
+std::string SanitizeUtf8(std::string_view text);
+
+}  // namespace orrin
