@@ -1,0 +1,30 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace orrin {
+
+// How a Picture's pixels are laid out. The window uploads either form as it stands:
+// I420 into an IYUV texture (full-range JPEG colour), RGB24 into an RGB24 texture.
+enum class PixelFormat { I420, RGB24 };
+
+// One decoded picture, owned through std::unique_ptr by whoever holds it.
+// I420: three planes Y, U, V; U and V are (width+1)/2 x (height+1)/2.
+// RGB24: one plane of width*3 bytes per row (rounded up to the pitch).
+struct Picture {
+  int width = 0;
+  int height = 0;
+  PixelFormat format = PixelFormat::RGB24;
+  std::vector<uint8_t> data;            // every plane, one allocation
+  std::array<size_t, 3> planeOffset{};  // where each plane starts in data
+  std::array<int, 3> pitch{};           // bytes per row of each plane (0: plane unused)
+
+  const uint8_t* Plane(int i) const { return data.data() + planeOffset[static_cast<size_t>(i)]; }
+  uint8_t* Plane(int i) { return data.data() + planeOffset[static_cast<size_t>(i)]; }
+  int PlaneCount() const { return format == PixelFormat::I420 ? 3 : 1; }
+};
+
+}  // namespace orrin
