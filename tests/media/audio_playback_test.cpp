@@ -71,11 +71,18 @@ TEST_F(AudioPlayback, ShortFramesOpenTheDeviceButAreNotPlayed) {
 }
 
 TEST_F(AudioPlayback, WithoutDeviceEveryFrameLogsTheFailureAndCounts) {
+  // No such driver (SDL's audio does not start), then a driver whose device cannot open.
   ::setenv("SDL_AUDIODRIVER", "nonexistent", 1);
-  for (unsigned i = 1; i <= 60; ++i) OnAudioFrame(MakeSound(200, i));
-  EXPECT_EQ(log.Count("Failed to open audio device: -1 ("), 60);  // tried again each frame
+  for (unsigned i = 1; i <= 30; ++i) OnAudioFrame(MakeSound(200, i));
+  ::setenv("SDL_AUDIODRIVER", "disk", 1);
+  ::setenv("SDL_DISKAUDIOFILE", "/nonexistent-dir/sound.raw", 1);
+  for (unsigned i = 31; i <= 60; ++i) OnAudioFrame(MakeSound(200, i));
+  EXPECT_EQ(log.Count("Failed to open audio device: -1 ("), 30);  // tried again each frame
+  EXPECT_EQ(log.Count("Failed to open audio device: 0 ("), 30);
   EXPECT_EQ(log.Count("Failed to open audio device: -1 ()"), 0);  // SDL's reason is there
+  EXPECT_EQ(log.Count("Failed to open audio device: 0 ()"), 0);
   EXPECT_EQ(log.Count(INIT_LINE), 0);
+  EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u);  // a failed try holds nothing of SDL's
 
   DiskAudioFile disk(16);
   disk.Apply();
