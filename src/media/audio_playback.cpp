@@ -29,6 +29,18 @@ AudioDevice& Device() {
 std::atomic<int64_t> audioFrameCount{0};
 std::atomic<uint64_t> droppedFrames{0};
 
+// SDL keeps per-thread data (its error text) for each thread that calls it, and frees it
+// on its own only for threads it created. Each sender's client thread is one of ours, so it
+// gives that data back when it ends; otherwise every connection would leave some behind.
+struct SdlThreadData {
+  ~SdlThreadData() { SDL_TLSCleanup(); }
+};
+
+void NoteSdlThread() {
+  thread_local SdlThreadData data;
+  (void)data;
+}
+
 std::string SdlFailure(const char* what, long long result) {
   return std::string(what) + std::to_string(result) + " (" + SDL_GetError() + ")";
 }
@@ -88,12 +100,14 @@ bool ShouldLogDrop(uint64_t dropCount) {
 }  // namespace
 
 bool InitAudioDevice() {
+  NoteSdlThread();
   AudioDevice& device = Device();
   std::lock_guard<std::mutex> lock(device.mutex);
   return InitLocked(device);
 }
 
 void PlayAudio(const ByteBuffer& data) {
+  NoteSdlThread();
   AudioDevice& device = Device();
   std::lock_guard<std::mutex> lock(device.mutex);
   ReopenIfLost(device);
@@ -135,12 +149,14 @@ void OnAudioFrame(const ByteBuffer& data) {
 }
 
 void CloseAudioDevice() {
+  NoteSdlThread();
   AudioDevice& device = Device();
   std::lock_guard<std::mutex> lock(device.mutex);
   CloseLocked(device);
 }
 
 size_t QueuedAudioBytes() {
+  NoteSdlThread();
   AudioDevice& device = Device();
   std::lock_guard<std::mutex> lock(device.mutex);
   return device.isAudioInitialized ? SDL_GetQueuedAudioSize(device.id) : 0;
