@@ -104,6 +104,12 @@ TEST_P(DecodeRealPicture, SizeLayoutAndPixelsMatchTheSource) {
             "Successfully created HBITMAP from JPEG data (" + std::to_string(jpeg.size()) + " bytes)");
 }
 
+std::string CaseName(const ::testing::TestParamInfo<DecodeCase>& info) {
+  static const std::array<std::string, 6> names = {"s444", "s422", "s420", "grey", "s440", "s411"};
+  return names.at(static_cast<size_t>(info.param.subsampling)) + "_" + std::to_string(info.param.width) +
+         "x" + std::to_string(info.param.height);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Subsamplings, DecodeRealPicture,
     ::testing::Values(DecodeCase{TJSAMP_420, 640, 480, PixelFormat::I420},
@@ -111,7 +117,8 @@ INSTANTIATE_TEST_SUITE_P(
                       DecodeCase{TJSAMP_444, 320, 240, PixelFormat::RGB24},
                       DecodeCase{TJSAMP_444, 99, 51, PixelFormat::RGB24},
                       DecodeCase{TJSAMP_422, 130, 90, PixelFormat::RGB24},
-                      DecodeCase{TJSAMP_GRAY, 64, 33, PixelFormat::RGB24}));
+                      DecodeCase{TJSAMP_GRAY, 64, 33, PixelFormat::RGB24}),
+    CaseName);
 
 struct RejectCase {
   ByteBuffer data;
