@@ -12,9 +12,8 @@ namespace {
 
 // The two status lines carry a number derived from TurboJPEG, never 0 (0 reads as
 // success):
-//   1  TurboJPEG reported a warning (TJERR_WARNING): damaged or truncated data. We decode
-//      with TJFLAG_STOPONWARNING, so a warning ends the decode; a half-grey picture must
-//      not replace a good one on screen.
+//   1  TurboJPEG reported a warning (TJERR_WARNING): damaged or truncated data. TurboJPEG
+//      fails such a decode; a half-grey picture must not replace a good one on screen.
 //   2  TurboJPEG reported a fatal error (TJERR_FATAL), a header that announces no
 //      picture, or no decoder handle could be made.
 // TurboJPEG's own text follows the number in parentheses.
@@ -23,7 +22,8 @@ constexpr int STATUS_FATAL = 2;
 
 // Flags for every decode: accurate IDCT and fancy upsampling (TurboJPEG's defaults, so
 // picture quality is not traded), a cap on progressive scans so a hostile file cannot
-// burn seconds of CPU, and warnings treated as failures.
+// burn seconds of CPU, and a stop at the first warning rather than decoding the rest of
+// a picture that will be thrown away.
 constexpr int DECODE_FLAGS = TJFLAG_LIMITSCANS | TJFLAG_STOPONWARNING;
 
 // One decompressor per thread, made on first use and reused for every picture that
