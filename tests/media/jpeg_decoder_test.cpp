@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <turbojpeg.h>
 
-#include <chrono>
 #include <cmath>
 #include <fstream>
 #include <string>
