@@ -22,7 +22,7 @@ const std::string UDP_EXIT_LINE = "UDP广播监听线程已退出";
 const std::string TCP_EXIT_LINE = "TCP发现服务线程已退出";
 
 TEST_F(DiscoveryLifecycleTest, SecondStartAndSecondStopChangeNothing) {
-  const int base = ThreadCount();
+  const int base = BaselineThreadCount();
   EXPECT_TRUE(service.Start());
   ASSERT_TRUE(WaitForUdpService());
   ASSERT_TRUE(WaitForTcpService());

@@ -60,7 +60,7 @@ TEST_F(DiscoveryTcpTest, SilentClientIsClosedAfterAboutASecond) {
 }
 
 TEST_F(DiscoveryTcpTest, ConnectionFloodKeepsThreadsBoundedAndEveryProbeAnsweredOrClosed) {
-  const int base = ThreadCount();
+  const int base = BaselineThreadCount();
   ASSERT_TRUE(service.Start());
   ASSERT_TRUE(WaitForTcpService());
   ASSERT_TRUE(WaitUntil([&] { return ThreadCount() == base + 2; }));
@@ -121,7 +121,7 @@ TEST_F(DiscoveryTcpTest, ConnectionFloodKeepsThreadsBoundedAndEveryProbeAnswered
 }
 
 TEST_F(DiscoveryTcpTest, StopEndsWaitingRepliesAtOnce) {
-  const int base = ThreadCount();
+  const int base = BaselineThreadCount();
   ASSERT_TRUE(service.Start());
   ASSERT_TRUE(WaitForTcpService());
   ASSERT_TRUE(WaitUntil([&] { return ThreadCount() == base + 2; }));

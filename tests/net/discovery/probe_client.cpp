@@ -42,6 +42,18 @@ int ThreadCount() {
   return -1;
 }
 
+int BaselineThreadCount() {
+  std::thread([] {}).join();
+  int count = -1;
+  WaitUntil([&] {
+    int before = ThreadCount();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    count = ThreadCount();
+    return count == before;
+  });
+  return count;
+}
+
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
   auto deadline = std::chrono::steady_clock::now() + timeout;
   while (!condition()) {

@@ -13,6 +13,9 @@ namespace orrin::test {
 
 // Live threads of this process, from /proc/self/status.
 int ThreadCount();
+// The count before the code under test starts threads. A thread is started and joined
+// first, because a sanitizer runtime starts its own helper thread with the first one.
+int BaselineThreadCount();
 
 // Polls `condition` every few milliseconds until it holds or `timeout` passes.
 bool WaitUntil(const std::function<bool()>& condition,
