@@ -35,7 +35,8 @@ std::string Code(int error) { return std::to_string(error); }
 
 }  // namespace
 
-DiscoveryService::DiscoveryService(const std::string& deviceName, int port) : deviceName(deviceName), port(port) {}
+DiscoveryService::DiscoveryService(const std::string& deviceName, int port)
+    : deviceName(deviceName), port(port) {}
 
 DiscoveryService::~DiscoveryService() { Stop(); }
 
@@ -102,7 +103,8 @@ int DiscoveryService::OpenListeningSocket(Socket& slot, int type, const char* ki
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_ANY);
-  address.sin_port = htons(static_cast<uint16_t>(type == SOCK_DGRAM ? DISCOVERY_UDP_PORT : DISCOVERY_TCP_PORT));
+  address.sin_port =
+      htons(static_cast<uint16_t>(type == SOCK_DGRAM ? DISCOVERY_UDP_PORT : DISCOVERY_TCP_PORT));
   if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     int error = LastSocketError();
     LogError(std::string("Failed to bind ") + kind + " socket: " + Code(error));
@@ -165,7 +167,8 @@ void DiscoveryService::HandleUdpRequest(int socket, const sockaddr_in& clientAdd
                           reinterpret_cast<const sockaddr*>(&clientAddr), sizeof clientAddr);
   if (sent == static_cast<ssize_t>(response.size())) {
     LogInfo("发送UDP发现响应到: " + FormatAddress(clientAddr));
-  } else {
+  } else if (running) {
+    // While stopping, the wake-up has shut the socket down under this reply: no failure.
     LogError("Failed to send UDP response: " + Code(sent < 0 ? LastSocketError() : EMSGSIZE));
   }
 }

@@ -1,8 +1,8 @@
+#include "net/discovery/discovery_protocol.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
-
-#include "net/discovery/discovery_protocol.h"
 
 namespace orrin {
 namespace {

@@ -21,7 +21,8 @@ TEST_F(DiscoveryTcpTest, ProbeGetsTheResponseThenTheClose) {
   ASSERT_TRUE(service.Start());
   ASSERT_TRUE(WaitForTcpService());
 
-  for (const std::string& probe : {"MIRALUX_DISCOVERY"s, "ANDROID_TV_CAST_DISCOVERY"s, "MIRALUX_DISCOVERY\0junk"s}) {
+  for (const std::string& probe :
+       {"MIRALUX_DISCOVERY"s, "ANDROID_TV_CAST_DISCOVERY"s, "MIRALUX_DISCOVERY\0junk"s}) {
     TcpOutcome outcome = TcpExchange(DISCOVERY_TCP_PORT, probe);
     EXPECT_TRUE(outcome.closedByPeer) << probe;
     EXPECT_EQ(outcome.received, ExpectedResponse()) << probe;

@@ -35,7 +35,8 @@ TEST_F(DiscoveryUdpTest, NearMissesGetNoReplyAndNoLogLine) {
   ASSERT_TRUE(WaitForUdpService());
   UdpProbeClient client(DISCOVERY_UDP_PORT);
 
-  for (const std::string& nearMiss : {"MIRALUX_DISCOVERY\n"s, "miralux_discovery"s, " MIRALUX_DISCOVERY"s, ""s}) {
+  for (const std::string& nearMiss :
+       {"MIRALUX_DISCOVERY\n"s, "miralux_discovery"s, " MIRALUX_DISCOVERY"s, ""s}) {
     client.Send(nearMiss);
   }
   // The listener answers in arrival order, so a reply to any near miss would come before

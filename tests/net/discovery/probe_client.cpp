@@ -21,7 +21,8 @@ sockaddr_in Loopback(int port) {
 }
 
 bool WaitReadable(int fd, std::chrono::steady_clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+  auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
   if (left.count() <= 0) return false;
   pollfd p{fd, POLLIN, 0};
   return ::poll(&p, 1, static_cast<int>(left.count())) > 0;
@@ -72,7 +73,8 @@ UdpProbeClient::UdpProbeClient(int port) : socket(::socket(AF_INET, SOCK_DGRAM, 
 }
 
 void UdpProbeClient::Send(const std::string& bytes) const {
-  ::sendto(socket.Fd(), bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&target), sizeof target);
+  ::sendto(socket.Fd(), bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&target),
+           sizeof target);
 }
 
 std::optional<UdpProbeClient::Reply> UdpProbeClient::Receive(std::chrono::milliseconds timeout) const {
@@ -80,7 +82,8 @@ std::optional<UdpProbeClient::Reply> UdpProbeClient::Receive(std::chrono::millis
   char buffer[65536];
   sockaddr_in from{};
   socklen_t length = sizeof from;
-  ssize_t n = ::recvfrom(socket.Fd(), buffer, sizeof buffer, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &length);
+  ssize_t n = ::recvfrom(socket.Fd(), buffer, sizeof buffer, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from),
+                         &length);
   if (n < 0) return std::nullopt;
   return Reply{std::string(buffer, static_cast<size_t>(n)), ntohs(from.sin_port)};
 }
@@ -129,8 +132,9 @@ bool WaitForUdpService(std::chrono::milliseconds timeout) {
 bool WaitForTcpService(std::chrono::milliseconds timeout) {
   // A whole exchange, not just a connect: when it returns, the reply thread it caused is
   // already at its end, so thread counts taken afterwards are not disturbed by it.
-  return WaitUntil([] { return !TcpExchange(DISCOVERY_TCP_PORT, std::string(DISCOVERY_REQUEST)).received.empty(); },
-                   timeout);
+  return WaitUntil(
+      [] { return !TcpExchange(DISCOVERY_TCP_PORT, std::string(DISCOVERY_REQUEST)).received.empty(); },
+      timeout);
 }
 
 Socket OccupyPort(int type, int port, bool reuseAddress) {
