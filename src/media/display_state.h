@@ -14,8 +14,9 @@ namespace orrin {
 // Where the cast side (server threads) and the window side (main thread) meet.
 
 // The newest decoded picture. frameMutex guards currentFrame and nothing else; whoever
-// replaces or clears it destroys the old picture under the lock. Never hold the lock
-// across a window call or a log call.
+// replaces or clears it swaps it out under the lock and may free the old picture after
+// releasing it (nobody else can reach it then). Readers use the picture only while they
+// hold the lock. Never hold the lock across a window call or a log call.
 extern std::mutex frameMutex;
 extern std::unique_ptr<Picture> currentFrame;
 // Bumped (under frameMutex) every time currentFrame changes, so the window uploads a

@@ -1,0 +1,143 @@
+#include "media/cast_callbacks.h"
+
+#include <atomic>
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <utility>
+
+#include "media/display_state.h"
+#include "media/jpeg_decoder.h"
+#include "support/log.h"
+#include "support/tick.h"
+#include "support/utf8.h"
+
+namespace orrin {
+namespace {
+
+constexpr const char* TITLE_CONNECTED = "Tavoli网投屏接受客户端 - 已连接: ";
+constexpr const char* TITLE_WAITING = "Tavoli网投屏接受客户端 - 等待连接...";
+constexpr const char* TITLE_SCREEN_ON = "Tavoli网投屏接受客户端 - 屏幕已点亮";
+constexpr const char* ERROR_CAPTION = "错误";
+
+// Process-wide and never reset by a connection. Only one sender thread calls
+// OnVideoFrame at a time; atomics keep a hand-over between two sender threads race-free.
+std::atomic<bool> isFirstFrame{true};
+std::atomic<uint32_t> lastAcceptTime{0};
+std::atomic<int32_t> videoFrameCount{0};
+std::atomic<uint32_t> lastInvalidateTime{0};
+
+void SetTitle(const WindowPort& port, const std::string& title) {
+  if (port.setTitle) port.setTitle(title);
+}
+
+void RequestRepaint(const WindowPort& port, bool erase) {
+  if (port.requestRepaint) port.requestRepaint(erase);
+}
+
+// Puts `picture` (possibly null) in place of the current one. The old picture is freed
+// after the lock is released: the paint pass only touches currentFrame under the lock,
+// so the old one is already unreachable and the lock stays short.
+void ReplaceCurrentFrame(std::unique_ptr<Picture> picture) {
+  {
+    std::lock_guard<std::mutex> lock(frameMutex);
+    if (currentFrame == nullptr && picture == nullptr) return;
+    std::swap(currentFrame, picture);
+    ++frameGeneration;
+  }
+}
+
+void StorePicture(const ByteBuffer& data) {
+  std::unique_ptr<Picture> picture = CreateBitmapFromJPEG(data);
+  if (picture == nullptr) {
+    LogError("Failed to create bitmap from JPEG data");
+    return;
+  }
+  ReplaceCurrentFrame(std::move(picture));
+
+  if (isFirstFrame.exchange(false)) LogInfo("收到第一帧投屏画面，按F11进入全屏模式");
+
+  uint32_t t = Tick();
+  if (auto window = mainWindow(); window != nullptr &&
+                                  TicksBetween(lastInvalidateTime.load(), t) >= REPAINT_INTERVAL_MS) {
+    lastInvalidateTime = t;
+    RequestRepaint(*window, false);  // the paint pass covers the whole window: no erase
+  }
+}
+
+}  // namespace
+
+void OnVideoFrame(const ByteBuffer& data) {
+  uint32_t now = Tick();
+  if (TicksBetween(lastAcceptTime.load(), now) < FRAME_INTERVAL_MS) return;
+
+  lastAcceptTime = now;
+  int32_t count = videoFrameCount.fetch_add(1) + 1;
+  if (count % VIDEO_LOG_EVERY == 0) {
+    LogInfo("OnVideoFrame called with " + std::to_string(data.size()) + " bytes (frame #" +
+            std::to_string(count) + ")");
+  }
+  lastFrameTime = now;
+
+  // A frame is a sign of life even when it does not decode, so the screen-off state ends
+  // before decoding.
+  if (!isScreenActive.exchange(true)) {
+    LogInfo("投屏设备屏幕已点亮，恢复显示");
+    if (auto window = mainWindow()) SetTitle(*window, TITLE_SCREEN_ON);
+  }
+
+  try {
+    StorePicture(data);
+  } catch (const std::exception& e) {
+    LogError(std::string("Exception in OnVideoFrame: ") + e.what());
+  } catch (...) {
+    LogError("Unknown exception in OnVideoFrame");
+  }
+}
+
+void OnConnectionChanged(bool connected, const std::string& clientInfo) {
+  isConnected = connected;
+  if (connected) {
+    isScreenActive = true;
+    lastFrameTime = Tick();
+  } else {
+    isScreenActive = false;
+  }
+
+  auto window = mainWindow();
+  if (window == nullptr) {
+    // Nothing to tell a window that does not exist, but the sender's last picture must
+    // not outlive its connection: the next sender would be shown it.
+    if (!connected) ReplaceCurrentFrame(nullptr);
+    return;
+  }
+
+  std::string title;
+  if (connected) {
+    title = TITLE_CONNECTED + SanitizeUtf8(clientInfo);
+    LogInfo("客户端已连接: " + clientInfo);
+  } else {
+    title = TITLE_WAITING;
+    LogInfo("客户端已断开连接");
+    if (isFullscreen && window->leaveFullscreen) window->leaveFullscreen();
+    ReplaceCurrentFrame(nullptr);
+  }
+  SetTitle(*window, title);
+  RequestRepaint(*window, true);
+}
+
+void OnError(const std::string& message) {
+  LogError(message);
+  if (auto window = mainWindow(); window != nullptr && window->showErrorBox) {
+    window->showErrorBox(ERROR_CAPTION, SanitizeUtf8(message));
+  }
+}
+
+void ResetCastCallbacksForTesting() {
+  isFirstFrame = true;
+  lastAcceptTime = 0;
+  videoFrameCount = 0;
+  lastInvalidateTime = 0;
+}
+
+}  // namespace orrin

@@ -1,0 +1,280 @@
+#include "net/discovery/discovery_service.h"
+
+#include <arpa/inet.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <chrono>
+#include <exception>
+#include <system_error>
+
+#include "net/discovery/discovery_protocol.h"
+#include "support/host_identity.h"
+#include "support/log.h"
+
+namespace orrin {
+namespace {
+
+constexpr auto ERROR_PAUSE = std::chrono::milliseconds(100);
+// A flood of connections beyond the reply limit would otherwise write one line each.
+constexpr unsigned REFUSED_LOG_EVERY = 100;
+
+// Worker threads end here rather than taking the process down with an escaped exception.
+template <typename Body>
+void RunGuarded(const char* name, Body body) {
+  try {
+    body();
+  } catch (const std::exception& e) {
+    LogError(std::string("Exception in ") + name + ": " + e.what());
+  } catch (...) {
+    LogError(std::string("Unknown exception in ") + name);
+  }
+}
+
+std::string Code(int error) { return std::to_string(error); }
+
+}  // namespace
+
+DiscoveryService::DiscoveryService(const std::string& deviceName, int port)
+    : deviceName(deviceName), port(port) {}
+
+DiscoveryService::~DiscoveryService() { Stop(); }
+
+bool DiscoveryService::Start() {
+  std::lock_guard<std::mutex> lifecycle(lifecycleMutex);
+  if (running) return true;
+  running = true;
+  try {
+    udpThread = std::thread([this] { RunGuarded("UdpListenerThread", [this] { UdpListenerThread(); }); });
+    tcpThread = std::thread([this] { RunGuarded("TcpListenerThread", [this] { TcpListenerThread(); }); });
+  } catch (const std::system_error& e) {
+    // Like a port that cannot be bound: that half of discovery is off, the rest goes on.
+    LogError(std::string("Failed to start discovery thread: ") + e.what());
+  }
+  LogInfo("设备发现服务已启动: " + deviceName);
+  return true;
+}
+
+void DiscoveryService::Stop() {
+  std::lock_guard<std::mutex> lifecycle(lifecycleMutex);
+  if (!running) return;
+  running = false;
+  {
+    // close() would not end a blocked recvfrom/accept here; shutting the sockets down does,
+    // at once, instead of after the next receive time-out.
+    std::lock_guard<std::mutex> lock(socketMutex);
+    udpSocket.Wake();
+    tcpSocket.Wake();
+  }
+  stopRequested.notify_all();
+  if (udpThread.joinable()) udpThread.join();
+  if (tcpThread.joinable()) tcpThread.join();
+  // The TCP listener is gone, so no new reply can start from here on.
+  StopTcpReplies();
+  {
+    std::lock_guard<std::mutex> lock(socketMutex);
+    udpSocket.Close();
+    tcpSocket.Close();
+  }
+  LogInfo("设备发现服务已停止");
+}
+
+std::string DiscoveryService::BuildResponse() const {
+  // Asked anew for every reply: the address may change while we run (DHCP, Wi-Fi switch).
+  return BuildDiscoveryResponse(deviceName, GetLocalIPAddress(), port);
+}
+
+int DiscoveryService::OpenListeningSocket(Socket& slot, int type, const char* kind) {
+  Socket created(::socket(AF_INET, type | SOCK_CLOEXEC, 0));
+  if (!created.Valid()) {
+    LogError(std::string("Failed to create ") + kind + " socket: " + Code(LastSocketError()));
+    return -1;
+  }
+  int fd = created.Fd();
+  // Option results are not checked: without them discovery still works, only less well.
+  SetIntOption(fd, SOL_SOCKET, SO_REUSEADDR, 1);
+  if (type == SOCK_DGRAM) SetIntOption(fd, SOL_SOCKET, SO_BROADCAST, 1);
+  SetReceiveTimeout(fd, DISCOVERY_RECEIVE_TIMEOUT_MS);
+  {
+    std::lock_guard<std::mutex> lock(socketMutex);
+    slot = std::move(created);
+  }
+
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  address.sin_port =
+      htons(static_cast<uint16_t>(type == SOCK_DGRAM ? DISCOVERY_UDP_PORT : DISCOVERY_TCP_PORT));
+  if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    int error = LastSocketError();
+    LogError(std::string("Failed to bind ") + kind + " socket: " + Code(error));
+    CloseListeningSocket(slot);
+    return -1;
+  }
+  return fd;
+}
+
+void DiscoveryService::CloseListeningSocket(Socket& slot) {
+  std::lock_guard<std::mutex> lock(socketMutex);
+  slot.Close();
+}
+
+void DiscoveryService::PauseAfterError() {
+  std::unique_lock<std::mutex> lock(socketMutex);
+  stopRequested.wait_for(lock, ERROR_PAUSE, [this] { return !running; });
+}
+
+void DiscoveryService::UdpListenerThread() {
+  LogInfo("UDP广播监听线程已启动，端口: " + std::to_string(DISCOVERY_UDP_PORT));
+  int fd = OpenListeningSocket(udpSocket, SOCK_DGRAM, "UDP");
+  if (fd < 0) return;
+
+  char buffer[DISCOVERY_BUFFER_SIZE];
+  bool lastFailed = false;
+  while (running) {
+    sockaddr_in clientAddr{};
+    socklen_t addressLength = sizeof clientAddr;
+    // A longer datagram is cut to its first DISCOVERY_MAX_READ bytes by the kernel; that is
+    // enough to tell whether it is a probe.
+    ssize_t received = ::recvfrom(fd, buffer, DISCOVERY_MAX_READ, 0, reinterpret_cast<sockaddr*>(&clientAddr),
+                                  &addressLength);
+    if (received > 0) {
+      lastFailed = false;
+      HandleUdpRequest(fd, clientAddr, std::string_view(buffer, static_cast<size_t>(received)));
+      continue;
+    }
+    // 0: an empty datagram, or Stop's wake-up; the loop test tells them apart.
+    if (received == 0) continue;
+    int error = LastSocketError();
+    if (IsTimeoutError(error) || error == EINTR || !running) continue;
+    // Errors here concern one datagram (or an ICMP report about an earlier reply); the
+    // listener stays up for the next sender. Only Stop ends it.
+    LogError("UDP receive error: " + Code(error));
+    if (lastFailed) PauseAfterError();
+    lastFailed = true;
+  }
+
+  CloseListeningSocket(udpSocket);
+  LogInfo("UDP广播监听线程已退出");
+}
+
+void DiscoveryService::HandleUdpRequest(int socket, const sockaddr_in& clientAddr, std::string_view request) {
+  if (!IsDiscoveryRequest(request)) return;
+  std::string response = BuildResponse();
+  // From the listening socket, so the answer comes from port 8888, back to the sender's
+  // own address and port (a unicast reply even to a broadcast probe).
+  ssize_t sent = ::sendto(socket, response.data(), response.size(), MSG_NOSIGNAL,
+                          reinterpret_cast<const sockaddr*>(&clientAddr), sizeof clientAddr);
+  if (sent == static_cast<ssize_t>(response.size())) {
+    LogInfo("发送UDP发现响应到: " + FormatAddress(clientAddr));
+  } else if (running) {
+    // While stopping, the wake-up has shut the socket down under this reply: no failure.
+    LogError("Failed to send UDP response: " + Code(sent < 0 ? LastSocketError() : EMSGSIZE));
+  }
+}
+
+void DiscoveryService::TcpListenerThread() {
+  LogInfo("TCP发现服务线程已启动，端口: " + std::to_string(DISCOVERY_TCP_PORT));
+  int fd = OpenListeningSocket(tcpSocket, SOCK_STREAM, "TCP");
+  if (fd < 0) return;
+  if (::listen(fd, SOMAXCONN) != 0) {
+    int error = LastSocketError();
+    LogError("Failed to listen on TCP socket: " + Code(error));
+    CloseListeningSocket(tcpSocket);
+    return;
+  }
+
+  while (running) {
+    sockaddr_in clientAddr{};
+    socklen_t addressLength = sizeof clientAddr;
+    int accepted = ::accept4(fd, reinterpret_cast<sockaddr*>(&clientAddr), &addressLength, SOCK_CLOEXEC);
+    if (accepted >= 0) {
+      if (!LaunchTcpReply(Socket(accepted))) {
+        // Already closed by the Socket going out of scope in LaunchTcpReply.
+        if (refusedConnections++ % REFUSED_LOG_EVERY == 0) {
+          LogError("Too many TCP discovery clients, connection closed: " + FormatAddress(clientAddr));
+        }
+      }
+      continue;
+    }
+    int error = LastSocketError();
+    if (IsTimeoutError(error) || error == EINTR || !running) continue;
+    // Keep accepting; a repeating error (out of descriptors, say) is retried after a pause.
+    LogError("TCP accept error: " + Code(error));
+    PauseAfterError();
+  }
+
+  CloseListeningSocket(tcpSocket);
+  LogInfo("TCP发现服务线程已退出");
+}
+
+bool DiscoveryService::LaunchTcpReply(Socket clientSocket) {
+  std::lock_guard<std::mutex> lock(replyMutex);
+  ReapFinishedRepliesLocked();
+  if (replies.size() >= MAX_TCP_REPLIES) return false;
+  // A client that connects and stays silent holds its reply for one time-out, no longer.
+  SetReceiveTimeout(clientSocket.Fd(), DISCOVERY_RECEIVE_TIMEOUT_MS);
+  TcpReply& reply = replies.emplace_back();
+  reply.clientSocket = std::move(clientSocket);
+  try {
+    reply.thread = std::thread([this, &reply] { RunTcpReply(reply); });
+  } catch (const std::system_error&) {
+    replies.pop_back();  // closes the connection
+    return false;
+  }
+  return true;
+}
+
+void DiscoveryService::RunTcpReply(TcpReply& reply) {
+  RunGuarded("HandleTcpClient", [&] { HandleTcpClient(reply.clientSocket.Fd()); });
+  std::lock_guard<std::mutex> lock(replyMutex);
+  reply.clientSocket.Close();
+  reply.finished = true;
+}
+
+void DiscoveryService::ReapFinishedRepliesLocked() {
+  for (auto it = replies.begin(); it != replies.end();) {
+    if (it->finished) {
+      // It has only to return from its function; joining does not wait on replyMutex.
+      it->thread.join();
+      it = replies.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+void DiscoveryService::StopTcpReplies() {
+  std::list<TcpReply> remaining;
+  {
+    std::lock_guard<std::mutex> lock(replyMutex);
+    // A reply still waiting for its request would otherwise hold Stop for its time-out.
+    for (TcpReply& reply : replies) reply.clientSocket.Wake();
+    remaining.splice(remaining.end(), replies);
+  }
+  for (TcpReply& reply : remaining) reply.thread.join();
+}
+
+void DiscoveryService::HandleTcpClient(int clientSocket) {
+  char buffer[DISCOVERY_BUFFER_SIZE];
+  // One read per connection: a probe comes whole in one segment, and a client that
+  // trickles bytes gets no second chance to hold the thread.
+  ssize_t received = ::recv(clientSocket, buffer, DISCOVERY_MAX_READ, 0);
+  if (received <= 0) return;
+  if (!IsDiscoveryRequest(std::string_view(buffer, static_cast<size_t>(received)))) return;
+
+  std::string response = BuildResponse();
+  long sent = SendOnce(clientSocket, response.data(), response.size());
+  if (sent != static_cast<long>(response.size())) {
+    // Do not claim a reply that never left.
+    LogError("Failed to send TCP response: " + Code(sent < 0 ? LastSocketError() : EMSGSIZE));
+    return;
+  }
+  sockaddr_in peer{};
+  socklen_t peerLength = sizeof peer;
+  if (::getpeername(clientSocket, reinterpret_cast<sockaddr*>(&peer), &peerLength) == 0) {
+    LogInfo("发送TCP发现响应到: " + FormatAddress(peer));
+  }
+}
+
+}  // namespace orrin
