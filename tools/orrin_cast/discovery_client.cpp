@@ -36,14 +36,14 @@ void AddDistinct(std::vector<ReceiverInfo>& found, const std::string& text) {
   found.push_back(*info);
 }
 
-const char* const PROBES[] = {DISCOVERY_REQUEST, ANDROID_DISCOVERY_REQUEST};
+constexpr std::string_view PROBES[] = {DISCOVERY_REQUEST, ANDROID_DISCOVERY_REQUEST};
 
 std::vector<ReceiverInfo> DiscoverUdp(const sockaddr_in& target, Clock::time_point deadline, std::string& error) {
   std::vector<ReceiverInfo> found;
   Socket s(::socket(AF_INET, SOCK_DGRAM, 0));
   SetIntOption(s.Fd(), SOL_SOCKET, SO_BROADCAST, 1);
-  for (const char* probe : PROBES) {
-    if (::sendto(s.Fd(), probe, std::strlen(probe), 0, reinterpret_cast<const sockaddr*>(&target), sizeof target) < 0) {
+  for (std::string_view probe : PROBES) {
+    if (::sendto(s.Fd(), probe.data(), probe.size(), 0, reinterpret_cast<const sockaddr*>(&target), sizeof target) < 0) {
       error = std::string("could not send the probe: ") + std::strerror(errno);
       return found;
     }
@@ -61,13 +61,13 @@ std::vector<ReceiverInfo> DiscoverUdp(const sockaddr_in& target, Clock::time_poi
 
 std::vector<ReceiverInfo> DiscoverTcp(const sockaddr_in& target, Clock::time_point deadline, std::string& error) {
   std::vector<ReceiverInfo> found;
-  for (const char* probe : PROBES) {
+  for (std::string_view probe : PROBES) {
     Socket s(::socket(AF_INET, SOCK_STREAM, 0));
     if (::connect(s.Fd(), reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) {
       error = std::string("could not connect to the TCP discovery port: ") + std::strerror(errno);
       return found;
     }
-    SendOnce(s.Fd(), probe, std::strlen(probe));
+    SendOnce(s.Fd(), probe.data(), probe.size());
     std::string answer;
     char buffer[2048];
     while (true) {
@@ -107,7 +107,7 @@ std::optional<ReceiverInfo> ParseDiscoveryResponse(const std::string& text) {
 
 std::vector<ReceiverInfo> Discover(const std::string& address, bool tcp, double timeoutSeconds, std::string& error) {
   sockaddr_in target{};
-  if (!Resolve(address, tcp ? DISCOVERY_TCP_PORT : DISCOVERY_UDP_PORT, target)) {
+  if (!Resolve(address, static_cast<uint16_t>(tcp ? DISCOVERY_TCP_PORT : DISCOVERY_UDP_PORT), target)) {
     error = "not an IPv4 address: " + address;
     return {};
   }
