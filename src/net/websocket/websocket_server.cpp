@@ -68,7 +68,7 @@ bool WebSocketServer::Start() {
   serverSocket = std::move(listener);
   running = true;
   serverThread = std::thread(&WebSocketServer::ServerThread, this);
-  LogInfo("WebSocket服务器启动成功，端口: " + std::to_string(port));
+  LogInfo("WebSocket服务器启动成功，端口: " + std::to_string(ListeningPort()));
   return true;
 }
 
