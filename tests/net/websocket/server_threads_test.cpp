@@ -17,7 +17,7 @@ using test::RawClient;
 
 TEST(ServerThreads, RapidReplacementsLeaveNothingBehind) {
   const int descriptors = test::OpenDescriptorCount();
-  const int threads = test::ThreadCount();
+  const int threads = test::BaselineThreadCount();
   test::ConnectionLog connections;
   {
     WebSocketServer server(0);
@@ -45,7 +45,7 @@ TEST(ServerThreads, RapidReplacementsLeaveNothingBehind) {
 
 TEST(ServerThreads, StopEndsBlockedReceivesPromptly) {
   const int descriptors = test::OpenDescriptorCount();
-  const int threads = test::ThreadCount();
+  const int threads = test::BaselineThreadCount();
   test::LogCapture log;
   test::ConnectionLog connections;
   for (bool handshake : {true, false}) {

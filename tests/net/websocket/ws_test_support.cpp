@@ -149,4 +149,9 @@ int CountEntries(const char* path) {
 int OpenDescriptorCount() { return CountEntries("/proc/self/fd") - 1; }  // minus the listing's own
 int ThreadCount() { return CountEntries("/proc/self/task"); }
 
+int BaselineThreadCount() {
+  std::thread([] {}).join();
+  return ThreadCount();
+}
+
 }  // namespace orrin::test

@@ -79,6 +79,10 @@ class FrameLog {
 // Open descriptors and threads of this process, from /proc/self.
 int OpenDescriptorCount();
 int ThreadCount();
+// The thread count to compare against later: a thread is started and joined first, so that
+// helpers a runtime starts with the first thread (ThreadSanitizer's background thread) are
+// already counted.
+int BaselineThreadCount();
 // Polls `condition` until it holds or the time is up.
 template <typename Condition>
 bool Eventually(Condition condition, std::chrono::milliseconds timeout = 5s) {
