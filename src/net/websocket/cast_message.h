@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "net/websocket/callbacks.h"
+#include "support/bytes.h"
+
+namespace orrin {
+
+// Every binary message from a sender: 1 type byte, a 4-byte big-endian time stamp, content.
+inline constexpr size_t CAST_HEADER_SIZE = 5;
+
+enum class CastMessageType : uint8_t { Video = 0, Audio = 1, Config = 2, Status = 3 };
+
+// The time stamp of a message of at least CAST_HEADER_SIZE bytes.
+uint32_t CastTimestamp(const ByteBuffer& message);
+
+// "%02X " for each of the first min(size, 20) bytes.
+std::string CastHexDump(const ByteBuffer& message);
+
+// Logs the message and hands video and audio content (the bytes after the header, copied
+// once) to their callbacks; empty callbacks are skipped. Exceptions from a callback pass on.
+void DispatchCastMessage(const ByteBuffer& message, const FrameCallback& videoCallback,
+                         const FrameCallback& audioCallback);
+
+}  // namespace orrin

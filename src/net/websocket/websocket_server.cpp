@@ -1,0 +1,343 @@
+#include "net/websocket/websocket_server.h"
+
+#include <arpa/inet.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <chrono>
+#include <exception>
+#include <string_view>
+
+#include "net/websocket/cast_message.h"
+#include "net/websocket/frame_writer.h"
+#include "net/websocket/handshake.h"
+#include "support/log.h"
+#include "support/tick.h"
+
+namespace orrin {
+
+namespace {
+
+// A failing accept usually keeps failing for a while (out of descriptors, out of memory):
+// pause between tries instead of spinning and flooding the log.
+constexpr std::chrono::milliseconds ACCEPT_RETRY_PAUSE{100};
+
+std::string Code(int code) { return std::to_string(code); }
+
+}  // namespace
+
+WebSocketServer::WebSocketServer(int port) : port(port) {}
+
+WebSocketServer::~WebSocketServer() { Stop(); }
+
+void WebSocketServer::SetVideoFrameCallback(FrameCallback callback) { videoCallback = std::move(callback); }
+void WebSocketServer::SetAudioFrameCallback(FrameCallback callback) { audioCallback = std::move(callback); }
+void WebSocketServer::SetConnectionCallback(ConnectionCallback callback) {
+  connectionCallback = std::move(callback);
+}
+void WebSocketServer::SetErrorCallback(ErrorCallback callback) { errorCallback = std::move(callback); }
+
+bool WebSocketServer::Start() {
+  std::lock_guard<std::mutex> lock(lifecycleMutex);
+  if (running) return true;
+
+  auto fail = [this](const std::string& text) {
+    if (errorCallback) errorCallback(text);
+    return false;
+  };
+  // Close-on-exec: programs we start (tests start clients) must not inherit our sockets.
+  Socket listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
+  if (!listener.Valid()) return fail("Failed to create server socket: " + Code(LastSocketError()));
+  SetIntOption(listener.Fd(), SOL_SOCKET, SO_REUSEADDR, 1);
+
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  address.sin_port = htons(static_cast<uint16_t>(port & 0xFFFF));
+  if (::bind(listener.Fd(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    int code = LastSocketError();
+    listener.Close();
+    return fail("Failed to bind socket: " + Code(code));
+  }
+  if (::listen(listener.Fd(), SOMAXCONN) != 0) {
+    int code = LastSocketError();
+    listener.Close();
+    return fail("Failed to listen: " + Code(code));
+  }
+
+  serverSocket = std::move(listener);
+  running = true;
+  serverThread = std::thread(&WebSocketServer::ServerThread, this);
+  LogInfo("WebSocket服务器启动成功，端口: " + std::to_string(ListeningPort()));
+  return true;
+}
+
+void WebSocketServer::Stop() {
+  std::lock_guard<std::mutex> lock(lifecycleMutex);
+  if (!running) return;
+  running = false;
+  {
+    std::lock_guard<std::mutex> pause(pauseMutex);
+  }
+  pauseWake.notify_all();
+
+  // First the accept loop: once it is joined no new sender can become current. A sender it
+  // accepted while we got here is either closed by the loop itself (it sees running false)
+  // or has become current and is ended just below.
+  serverSocket.Wake();
+  if (serverThread.joinable()) serverThread.join();
+  CloseClient();
+  if (clientThread.joinable()) clientThread.join();
+  serverSocket.Close();
+  ReleaseClientSocket();
+  LogInfo("WebSocket服务器已停止");
+}
+
+int WebSocketServer::ListeningPort() const {
+  int fd = serverSocket.Fd();
+  if (fd < 0) return 0;
+  sockaddr_in address{};
+  socklen_t length = sizeof address;
+  if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) return 0;
+  return ntohs(address.sin_port);
+}
+
+void WebSocketServer::PauseAfterAcceptFailure() {
+  std::unique_lock<std::mutex> lock(pauseMutex);
+  pauseWake.wait_for(lock, ACCEPT_RETRY_PAUSE, [this] { return !running; });
+}
+
+void WebSocketServer::ServerThread() {
+  LogInfo("WebSocket服务器线程已启动");
+  while (running) {
+    sockaddr_in clientAddr{};
+    socklen_t clientAddrLen = sizeof clientAddr;
+    int fd = ::accept4(serverSocket.Fd(), reinterpret_cast<sockaddr*>(&clientAddr), &clientAddrLen, SOCK_CLOEXEC);
+    if (fd < 0) {
+      int code = LastSocketError();
+      if (running && code != EINTR) {
+        LogError("Accept failed: " + Code(code));
+        PauseAfterAcceptFailure();
+      }
+      continue;
+    }
+    Socket accepted(fd);
+    if (!running) break;  // accepted while stopping: `accepted` closes it
+
+    if (clientConnected) CloseClient();
+    if (clientThread.joinable()) clientThread.join();
+    {
+      std::lock_guard<std::mutex> lock(clientSocketMutex);
+      clientSocket = std::move(accepted);
+    }
+    clientConnected = true;
+    std::string clientInfo = FormatAddress(clientAddr);
+    LogInfo("客户端连接: " + clientInfo);
+    // Told before the client thread runs, so `true` always comes before the `false` of the
+    // same connection, even when the connection ends at once.
+    if (connectionCallback) connectionCallback(true, clientInfo);
+    clientThread = std::thread(&WebSocketServer::ClientThread, this, fd);
+  }
+  LogInfo("WebSocket服务器线程已退出");
+}
+
+void WebSocketServer::ClientThread(int socket) {
+  // The descriptor is closed here, by the one thread that reads it, once it is done.
+  struct Release {
+    WebSocketServer* server;
+    ~Release() {
+      server->ReleaseClientSocket();
+      server->frameParser = FrameParser();  // gives a half-built message back
+    }
+  } release{this};
+  auto closeQuietly = [this] {
+    try {
+      CloseClient();
+    } catch (...) {
+      // The connection callback already failed once for this connection.
+    }
+  };
+
+  try {
+    LogInfo("客户端处理线程已启动");
+    frameParser = FrameParser();
+    if (!PerformHandshake(socket)) {
+      LogError("WebSocket握手失败");
+      CloseClient();
+      return;
+    }
+    LogInfo("WebSocket握手成功");
+    try {
+      while (running && clientConnected) {
+        if (!ReceiveFrame(socket)) break;
+      }
+    } catch (const std::exception& e) {
+      LogError(std::string("Exception in ProcessWebSocketFrame: ") + e.what());
+    } catch (...) {
+      LogError("Unknown exception in ProcessWebSocketFrame");
+    }
+    CloseClient();
+    LogInfo("客户端处理线程已退出");
+  } catch (const std::exception& e) {
+    LogError(std::string("Exception in ClientThread: ") + e.what());
+    closeQuietly();
+  } catch (...) {
+    LogError("Unknown exception in ClientThread");
+    closeQuietly();
+  }
+}
+
+void WebSocketServer::CloseClient() {
+  bool wasConnected = clientConnected.exchange(false);
+  WakeClient();
+  if (wasConnected && connectionCallback) connectionCallback(false, "");
+}
+
+void WebSocketServer::WakeClient() {
+  // Shutting the connection down tells the sender it is closed and ends the client
+  // thread's blocked receive; the descriptor stays open until that thread lets it go.
+  std::lock_guard<std::mutex> lock(clientSocketMutex);
+  clientSocket.Wake();
+}
+
+void WebSocketServer::ReleaseClientSocket() {
+  std::lock_guard<std::mutex> lock(clientSocketMutex);
+  clientSocket.Close();
+}
+
+std::string WebSocketServer::GenerateAcceptKey(const std::string& clientKey) const {
+  return AcceptKeyFor(clientKey);
+}
+
+bool WebSocketServer::PerformHandshake(int socket) {
+  try {
+    return PerformHandshakeUnguarded(socket);
+  } catch (const std::exception& e) {
+    LogError(std::string("Exception in PerformHandshake: ") + e.what());
+  } catch (...) {
+    LogError("Unknown exception in PerformHandshake");
+  }
+  return false;
+}
+
+bool WebSocketServer::PerformHandshakeUnguarded(int socket) {
+  const int timeout = receiveTimeoutMs;
+  // One deadline for the whole request: a request split over several segments is read
+  // whole, and a sender that trickles bytes cannot hold the connection open for ever.
+  const uint32_t start = Tick();
+  std::string received;
+  received.reserve(MAX_HANDSHAKE_REQUEST);
+  char buffer[MAX_HANDSHAKE_REQUEST];
+  while (!HandshakeRequestComplete(received)) {
+    uint32_t elapsed = TicksBetween(start, Tick());
+    long result = -1;
+    int code = EAGAIN;
+    if (elapsed < static_cast<uint32_t>(timeout)) {
+      SetReceiveTimeout(socket, timeout - static_cast<int>(elapsed));
+      result = ::recv(socket, buffer, MAX_HANDSHAKE_REQUEST - received.size(), 0);
+      code = result < 0 ? LastSocketError() : 0;
+    }
+    if (result > 0) {
+      received.append(buffer, static_cast<size_t>(result));
+      continue;
+    }
+    if (result < 0 && code == EINTR) continue;
+    // A sender that sent something and then finished writing gets an answer to what it sent.
+    if (result == 0 && !received.empty()) break;
+    LogError("Failed to receive handshake request, error: " + Code(code));
+    return false;
+  }
+  // The frame reader keeps this time-out: a silent sender is reported, not dropped.
+  SetReceiveTimeout(socket, timeout);
+
+  std::string_view request = HandshakeRequestText(received);
+  LogInfo(HandshakeRequestLogLine(request));
+  KeySearch search = ExtractWebSocketKey(request);
+  if (search.status == KeyStatus::NotFound) {
+    LogError("WebSocket-Key not found in request");
+    return false;
+  }
+  if (search.status == KeyStatus::InvalidFormat) {
+    LogError("Invalid WebSocket-Key format");
+    return false;
+  }
+  LogInfo("Extracted WebSocket-Key: " + search.key);
+
+  std::string responseStr = BuildHandshakeResponse(GenerateAcceptKey(search.key));
+  LogInfo("Sending handshake response: " + responseStr);
+  long sent = SendOnce(socket, responseStr.data(), responseStr.size());
+  if (sent == static_cast<long>(responseStr.size())) {
+    LogInfo("WebSocket handshake completed successfully");
+    return true;
+  }
+  LogError("Failed to send handshake response, error: " + Code(sent < 0 ? LastSocketError() : 0));
+  return false;
+}
+
+bool WebSocketServer::ReceiveFrame(int socket) {
+  for (;;) {
+    std::span<uint8_t> space = frameParser.Space();
+    long result = ::recv(socket, space.data(), space.size(), 0);
+    if (result > 0) {
+      FrameEvent event = frameParser.Advance(static_cast<size_t>(result));
+      if (event.abandonedBytes != 0) {
+        LogError("Incomplete fragmented message dropped: " + std::to_string(event.abandonedBytes) + " bytes");
+      }
+      switch (event.kind) {
+        case FrameEventKind::NeedMore:
+          continue;
+        case FrameEventKind::Message:
+          ProcessWebSocketFrame(event.payload);
+          return true;
+        case FrameEventKind::Ping:
+          SendPong(socket, event.payload);
+          return true;
+        case FrameEventKind::Close:
+          LogInfo("收到关闭帧");
+          return false;
+        case FrameEventKind::Ignored:
+          return true;
+        case FrameEventKind::TooLarge:
+          LogError("Frame too large: " + std::to_string(event.size));
+          return false;
+      }
+      return true;
+    }
+    int code = result < 0 ? LastSocketError() : 0;
+    if (result < 0 && code == EINTR) continue;
+    // Only a failed receive can be a time-out; zero bytes means the sender closed.
+    bool timedOut = result < 0 && IsTimeoutError(code);
+    // After a time-out the parser keeps the part of the frame it has, and the next call
+    // goes on with the same frame.
+    switch (frameParser.Step()) {
+      case FrameStep::Header:
+        if (timedOut) {
+          LogInfo("WebSocket接收超时，可能设备息屏，继续等待...");
+          return true;
+        }
+        LogError("Failed to receive frame header, error: " + Code(code));
+        return false;
+      case FrameStep::ExtendedLength:
+        if (timedOut) LogInfo("WebSocket扩展长度接收超时，继续等待...");
+        return timedOut;
+      case FrameStep::MaskKey:
+        if (timedOut) LogInfo("WebSocket掩码接收超时，继续等待...");
+        return timedOut;
+      case FrameStep::Payload:
+        if (timedOut) LogInfo("WebSocket负载数据接收超时，继续等待...");
+        return timedOut;
+    }
+    return false;
+  }
+}
+
+bool WebSocketServer::SendPong(int socket, const ByteBuffer& payload) {
+  ByteBuffer pongFrame = EncodeFrame(WS_OPCODE_PONG, true, payload);
+  return SendOnce(socket, pongFrame.data(), pongFrame.size()) == static_cast<long>(pongFrame.size());
+}
+
+void WebSocketServer::ProcessWebSocketFrame(const ByteBuffer& message) {
+  DispatchCastMessage(message, videoCallback, audioCallback);
+}
+
+}  // namespace orrin

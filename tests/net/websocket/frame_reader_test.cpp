@@ -1,0 +1,160 @@
+// Frames on a running server: what reaches the callbacks, what goes back, and how time-outs
+// inside a frame leave the stream intact.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <stdexcept>
+
+#include "net/websocket/frame_parser.h"
+#include "net/websocket/frame_writer.h"
+#include "net/websocket/websocket_server.h"
+#include "test_support/log_capture.h"
+#include "ws_test_support.h"
+
+namespace orrin {
+namespace {
+
+using namespace std::chrono_literals;
+using test::CastMessage;
+using test::ClientFrame;
+using test::Pattern;
+using test::RawClient;
+
+struct Connected {
+  test::LogCapture log;
+  test::FrameLog video;
+  test::FrameLog audio;
+  test::ConnectionLog connections;
+  std::unique_ptr<WebSocketServer> server;
+  std::unique_ptr<RawClient> client;
+
+  explicit Connected(int timeoutMs = 30000, FrameCallback videoCallback = {}) {
+    server = std::make_unique<WebSocketServer>(0);
+    server->SetConnectionTimeout(timeoutMs);
+    if (!videoCallback) videoCallback = [this](const ByteBuffer& b) { video(b); };
+    server->SetVideoFrameCallback(std::move(videoCallback));
+    server->SetAudioFrameCallback([this](const ByteBuffer& b) { audio(b); });
+    server->SetConnectionCallback([this](bool c, const std::string& i) { connections(c, i); });
+    EXPECT_TRUE(server->Start());
+    client = std::make_unique<RawClient>(server->ListeningPort());
+    EXPECT_TRUE(client->Handshake());
+  }
+};
+
+TEST(FrameReader, MaskedVideoArrivesUnmaskedAndWhole) {
+  Connected c;
+  ByteBuffer content = Pattern(995);
+  ASSERT_TRUE(c.client->Send(ClientFrame(WS_OPCODE_BINARY, true, CastMessage(0, 0x100, content))));
+  ASSERT_TRUE(c.client->Send(EncodeFrame(WS_OPCODE_BINARY, true, CastMessage(1, 0xFFFFFFFF, {9, 8}))));
+  ASSERT_TRUE(c.video.WaitForCount(1));
+  ASSERT_TRUE(c.audio.WaitForCount(1));
+  EXPECT_EQ(c.video.Frames()[0], content);
+  EXPECT_EQ(c.audio.Frames()[0], (ByteBuffer{9, 8}));
+  EXPECT_TRUE(c.log.Contains("Processing frame: type=0, timestamp=256, data_size=995"));
+  EXPECT_TRUE(c.log.Contains("Processing frame: type=1, timestamp=4294967295, data_size=2"));
+}
+
+TEST(FrameReader, LargestMessageIsAcceptedAndOneByteMoreEndsTheConnection) {
+  Connected c;
+  ByteBuffer message = CastMessage(0, 1, Pattern(MAX_FRAME_PAYLOAD - 5));
+  ASSERT_TRUE(c.client->Send(ClientFrame(WS_OPCODE_BINARY, true, message)));
+  ASSERT_TRUE(c.video.WaitForCount(1, 30s));
+  EXPECT_EQ(c.video.Frames()[0].size(), MAX_FRAME_PAYLOAD - 5);
+
+  // Refused from its header alone: no payload byte is ever sent.
+  ASSERT_TRUE(c.client->Send(EncodeFrameHeader(WS_OPCODE_BINARY, true, 5242881, std::array<uint8_t, 4>{1, 2, 3, 4})));
+  EXPECT_TRUE(c.client->WaitClosed());
+  EXPECT_TRUE(c.log.WaitFor("Frame too large: 5242881"));
+  EXPECT_TRUE(c.connections.WaitForCount(2));
+}
+
+TEST(FrameReader, PingsAreAnsweredAndOtherFramesDropped) {
+  Connected c;
+  ASSERT_TRUE(c.client->Send(ClientFrame(WS_OPCODE_TEXT, true, {'h', 'i'})));
+  ASSERT_TRUE(c.client->Send(ClientFrame(WS_OPCODE_PONG, true, {})));
+  ASSERT_TRUE(c.client->Send(ClientFrame(WS_OPCODE_PING, true, {'a', 'b', 'c'})));
+  EXPECT_EQ(c.client->Read(5), (ByteBuffer{0x8A, 0x03, 'a', 'b', 'c'}));
+  ByteBuffer ping = Pattern(126);
+  ASSERT_TRUE(c.client->Send(ClientFrame(WS_OPCODE_PING, true, ping)));
+  ByteBuffer pong = c.client->Read(4 + 126);
+  ASSERT_EQ(pong.size(), 130u);
+  EXPECT_EQ(ByteBuffer(pong.begin(), pong.begin() + 4), (ByteBuffer{0x8A, 126, 0, 126}));
+  EXPECT_EQ(ByteBuffer(pong.begin() + 4, pong.end()), ping);
+  EXPECT_TRUE(c.video.Frames().empty());
+}
+
+TEST(FrameReader, FragmentedMessageArrivesOnceWithAPingBetween) {
+  Connected c;
+  ByteBuffer message = CastMessage(0, 7, Pattern(2000));
+  ByteBuffer first(message.begin(), message.begin() + 700), rest(message.begin() + 700, message.end());
+  ASSERT_TRUE(c.client->Send(ClientFrame(WS_OPCODE_BINARY, false, first)));
+  ASSERT_TRUE(c.client->Send(ClientFrame(WS_OPCODE_PING, true, {'x'})));
+  EXPECT_EQ(c.client->Read(3), (ByteBuffer{0x8A, 0x01, 'x'}));
+  ASSERT_TRUE(c.client->Send(ClientFrame(WS_OPCODE_CONTINUATION, true, rest)));
+  ASSERT_TRUE(c.video.WaitForCount(1));
+  EXPECT_EQ(c.video.Frames()[0], Pattern(2000));
+  EXPECT_EQ(c.log.Count("Processing frame:"), 1);
+}
+
+TEST(FrameReader, TimeOutsInsideAFrameKeepTheFrame) {
+  Connected c(/*timeoutMs=*/150);
+  ByteBuffer frame = ClientFrame(WS_OPCODE_BINARY, true, CastMessage(0, 1, Pattern(995)));
+  // Header, one byte of it first; then the 16-bit length, the mask and the payload in halves,
+  // each followed by a pause longer than the receive time-out.
+  struct Piece {
+    size_t from, to;
+    const char* line;
+  } pieces[] = {
+      {0, 1, "WebSocket接收超时，可能设备息屏，继续等待..."},
+      {1, 2, "WebSocket扩展长度接收超时，继续等待..."},
+      {2, 4, "WebSocket掩码接收超时，继续等待..."},
+      {4, 8, "WebSocket负载数据接收超时，继续等待..."},
+      {8, 500, "WebSocket负载数据接收超时，继续等待..."},
+  };
+  for (const Piece& p : pieces) {
+    int before = c.log.Count(p.line);
+    ASSERT_TRUE(c.client->Send(ByteBuffer(frame.begin() + static_cast<long>(p.from), frame.begin() + static_cast<long>(p.to))));
+    ASSERT_TRUE(c.log.WaitFor(p.line, before + 1)) << p.line;
+  }
+  ASSERT_TRUE(c.client->Send(ByteBuffer(frame.begin() + 500, frame.end())));
+  ASSERT_TRUE(c.video.WaitForCount(1));
+  EXPECT_EQ(c.video.Frames()[0], Pattern(995));
+  EXPECT_EQ(c.connections.Events().size(), 1u);  // still connected
+  for (const auto& line : c.log.Lines()) EXPECT_FALSE(line.isError) << line.text;
+}
+
+TEST(FrameReader, CloseFrameEndsTheConnectionWithoutAReply) {
+  Connected c;
+  ASSERT_TRUE(c.client->Send(ClientFrame(WS_OPCODE_CLOSE, true, {0x03, 0xE8})));
+  EXPECT_TRUE(c.log.WaitFor("收到关闭帧"));
+  EXPECT_TRUE(c.client->Read(1, 2s).empty());
+  EXPECT_TRUE(c.client->WaitClosed());
+  EXPECT_TRUE(c.log.WaitFor("客户端处理线程已退出"));
+}
+
+TEST(FrameReader, SenderClosingEndsTheConnectionAtTheNextHeader) {
+  Connected c;
+  c.client.reset();
+  EXPECT_TRUE(c.log.WaitFor("Failed to receive frame header, error: 0"));
+  EXPECT_TRUE(c.connections.WaitForCount(2));
+}
+
+TEST(FrameReader, ThrowingCallbackEndsTheConnectionAndTheNextSenderIsServed) {
+  std::atomic<int> calls{0};
+  Connected c(30000, [&calls](const ByteBuffer&) {
+    if (calls++ == 0) throw std::runtime_error("cannot decode");
+  });
+  ASSERT_TRUE(c.client->Send(ClientFrame(WS_OPCODE_BINARY, true, CastMessage(0, 0, {1}))));
+  EXPECT_TRUE(c.log.WaitFor("Exception in ProcessWebSocketFrame: cannot decode"));
+  EXPECT_TRUE(c.client->WaitClosed());
+  ASSERT_TRUE(c.connections.WaitForCount(2));
+  EXPECT_FALSE(c.connections.Events()[1].first);
+
+  RawClient next(c.server->ListeningPort());
+  ASSERT_TRUE(next.Handshake());
+  ASSERT_TRUE(next.Send(ClientFrame(WS_OPCODE_BINARY, true, CastMessage(0, 0, {2}))));
+  EXPECT_TRUE(test::Eventually([&] { return calls == 2; }));
+}
+
+}  // namespace
+}  // namespace orrin

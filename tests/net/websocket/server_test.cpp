@@ -1,0 +1,226 @@
+// The server's connection handling over real loopback sockets: handshake, notifications,
+// replacement of the current sender, and the lifecycle.
+#include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <memory>
+
+#include "net/websocket/handshake.h"
+#include "net/websocket/websocket_server.h"
+#include "test_support/log_capture.h"
+#include "ws_test_support.h"
+
+namespace orrin {
+namespace {
+
+using namespace std::chrono_literals;
+using test::ConnectionLog;
+using test::RawClient;
+
+struct Running {
+  test::LogCapture log;
+  ConnectionLog connections;
+  std::vector<std::string> errors;
+  std::unique_ptr<WebSocketServer> server;
+  int port = 0;
+
+  explicit Running(int timeoutMs = 30000, int listenPort = 0) {
+    server = std::make_unique<WebSocketServer>(listenPort);
+    server->SetConnectionTimeout(timeoutMs);
+    server->SetConnectionCallback([this](bool c, const std::string& info) { connections(c, info); });
+    server->SetErrorCallback([this](const std::string& text) { errors.push_back(text); });
+    EXPECT_TRUE(server->Start());
+    port = server->ListeningPort();
+    EXPECT_GT(port, 0);
+  }
+};
+
+std::string Local(const RawClient& client) { return "127.0.0.1:" + std::to_string(client.LocalPort()); }
+
+TEST(ServerHandshake, AnswersWithTheExactResponse) {
+  Running r;
+  RawClient client(r.port);
+  ASSERT_TRUE(client.Send(test::UpgradeRequest()));
+  EXPECT_EQ(client.ReadResponseHead(), BuildHandshakeResponse(test::SAMPLE_ACCEPT));
+  EXPECT_TRUE(r.log.WaitFor("WebSocket握手成功"));
+  EXPECT_TRUE(r.log.Contains("Extracted WebSocket-Key: " + test::SAMPLE_KEY));
+  EXPECT_TRUE(r.log.Contains("WebSocket handshake completed successfully"));
+}
+
+TEST(ServerHandshake, RequestSplitOverSeveralSegmentsIsReadWhole) {
+  Running r;
+  RawClient client(r.port);
+  std::string request = test::UpgradeRequest();
+  size_t keyAt = request.find("Sec-WebSocket-Key");
+  // The key line itself arrives in two pieces, after the start of the request.
+  for (auto [from, to] : {std::pair<size_t, size_t>{0, keyAt}, {keyAt, keyAt + 22}, {keyAt + 22, request.size()}}) {
+    ASSERT_TRUE(client.Send(request.substr(from, to - from)));
+    std::this_thread::sleep_for(50ms);  // let each piece arrive as its own segment
+  }
+  EXPECT_EQ(client.ReadResponseHead(), BuildHandshakeResponse(test::SAMPLE_ACCEPT));
+}
+
+TEST(ServerHandshake, RefusesBadRequestsWithTheirLines) {
+  struct Case {
+    std::string bytes;
+    std::string line;
+  } cases[] = {
+      {"GET / HTTP/1.1\r\nHost: x\r\n\r\n", "WebSocket-Key not found in request"},
+      {"GET / HTTP/1.1\r\nsec-websocket-key: " + test::SAMPLE_KEY + "\r\n\r\n", "WebSocket-Key not found in request"},
+      {std::string("GET / HTTP/1.1\r\n\0Sec-WebSocket-Key: abc\r\n\r\n", 42), "WebSocket-Key not found in request"},
+      {"GET / HTTP/1.1\r\nSec-WebSocket-Key: abc", "Invalid WebSocket-Key format"},  // then the sender stops writing
+  };
+  Running r;
+  for (const Case& c : cases) {
+    r.log.Clear();
+    RawClient client(r.port);
+    ASSERT_TRUE(client.Send(c.bytes));
+    client.ShutdownWrite();
+    EXPECT_TRUE(client.WaitClosed()) << c.line;
+    EXPECT_TRUE(r.log.WaitFor("WebSocket握手失败"));
+    EXPECT_TRUE(r.log.Contains(c.line)) << c.bytes;
+    EXPECT_LT(r.log.IndexOf(c.line), r.log.IndexOf("WebSocket握手失败"));
+  }
+}
+
+TEST(ServerHandshake, WhitespaceBeforeTheKeyIsSkippedAndAfterItKept) {
+  Running r;
+  {
+    RawClient client(r.port);
+    ASSERT_TRUE(client.Send(test::UpgradeRequest("Sec-WebSocket-Key:\t  " + test::SAMPLE_KEY + "\r\n")));
+    EXPECT_NE(client.ReadResponseHead().find(test::SAMPLE_ACCEPT), std::string::npos);
+  }
+  RawClient client(r.port);
+  ASSERT_TRUE(client.Send(test::UpgradeRequest("Sec-WebSocket-Key: " + test::SAMPLE_KEY + "  \r\n")));
+  std::string head = client.ReadResponseHead();
+  EXPECT_NE(head.find(AcceptKeyFor(test::SAMPLE_KEY + "  ")), std::string::npos);
+  EXPECT_EQ(head.find(test::SAMPLE_ACCEPT), std::string::npos);
+}
+
+TEST(ServerHandshake, OneDeadlineForTheWholeRequestCutsATrickleOff) {
+  Running r(/*timeoutMs=*/400);
+  RawClient client(r.port);
+  std::string request = test::UpgradeRequest();
+  auto start = std::chrono::steady_clock::now();
+  // One byte every 50 ms: each receive would be well within a per-receive time-out.
+  for (size_t i = 0; i < request.size() && !r.log.Contains("Failed to receive handshake request"); ++i) {
+    if (!client.Send(request.substr(i, 1))) break;
+    std::this_thread::sleep_for(50ms);
+  }
+  auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_TRUE(r.log.WaitFor("Failed to receive handshake request, error: 11"));
+  EXPECT_TRUE(client.WaitClosed());
+  EXPECT_GE(elapsed, 350ms);
+  EXPECT_LT(elapsed, 1500ms);
+  EXPECT_TRUE(r.connections.WaitForCount(2));
+}
+
+TEST(ServerConnections, OneTrueAndOneFalsePerConnectionInOrder) {
+  Running r;
+  std::string first, second;
+  {
+    RawClient client(r.port);  // never handshakes
+    first = Local(client);
+    ASSERT_TRUE(r.connections.WaitForCount(1));
+  }
+  ASSERT_TRUE(r.connections.WaitForCount(2));
+  {
+    RawClient client(r.port);
+    second = Local(client);
+    ASSERT_TRUE(client.Handshake());
+  }
+  ASSERT_TRUE(r.connections.WaitForCount(4));
+  using Event = std::pair<bool, std::string>;
+  EXPECT_EQ(r.connections.Events(),
+            (std::vector<Event>{{true, first}, {false, ""}, {true, second}, {false, ""}}));
+  EXPECT_TRUE(r.log.Contains("客户端连接: " + first));
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(r.connections.Events().size(), 4u);
+}
+
+TEST(ServerConnections, ASecondSenderReplacesTheFirst) {
+  Running r;
+  RawClient a(r.port);
+  ASSERT_TRUE(a.Handshake());
+  RawClient b(r.port);
+  EXPECT_TRUE(a.WaitClosed());
+  ASSERT_TRUE(r.connections.WaitForCount(3));
+  using Event = std::pair<bool, std::string>;
+  EXPECT_EQ(r.connections.Events(), (std::vector<Event>{{true, Local(a)}, {false, ""}, {true, Local(b)}}));
+  EXPECT_TRUE(b.Handshake());
+  r.server->Stop();
+  EXPECT_TRUE(b.WaitClosed());
+  EXPECT_EQ(r.connections.Events().size(), 4u);
+}
+
+TEST(ServerLifecycle, StartAndStopAreIdempotentAndTheServerRestartsOnItsPort) {
+  int port;
+  {
+    Running probe;
+    port = probe.port;
+  }
+  Running r(30000, port);
+  EXPECT_TRUE(r.server->Start());
+  EXPECT_EQ(r.log.Count("WebSocket服务器启动成功，端口: " + std::to_string(port)), 1);
+  EXPECT_TRUE(r.log.WaitFor("WebSocket服务器线程已启动"));
+  r.server->Stop();
+  r.server->Stop();
+  EXPECT_EQ(r.log.Count("WebSocket服务器已停止"), 1);
+  EXPECT_EQ(r.server->ListeningPort(), 0);
+
+  ASSERT_TRUE(r.server->Start());
+  EXPECT_EQ(r.server->ListeningPort(), port);
+  RawClient client(port);
+  EXPECT_TRUE(client.Handshake());
+
+  WebSocketServer never(0);
+  never.Stop();  // never started: nothing happens
+}
+
+TEST(ServerLifecycle, BindFailureIsReportedOnceAndLeavesNothingOpen) {
+  Running holder;
+  int descriptors = test::OpenDescriptorCount();
+  int threads = test::BaselineThreadCount();
+  std::vector<std::string> errors;
+  {
+    WebSocketServer second(holder.port);
+    second.SetErrorCallback([&](const std::string& text) { errors.push_back(text); });
+    EXPECT_FALSE(second.Start());
+    EXPECT_EQ(test::OpenDescriptorCount(), descriptors);
+    EXPECT_EQ(test::ThreadCount(), threads);
+  }
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0], "Failed to bind socket: " + std::to_string(EADDRINUSE));
+  EXPECT_EQ(holder.log.Count("WebSocket服务器已停止"), 0);
+}
+
+TEST(ServerLifecycle, RepeatedAcceptFailuresArePaced) {
+  Running r;
+  // The pending sender's socket exists before the limit drops; only its connect comes after.
+  Socket pending(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+  rlimit tight = saved;
+  // The next descriptor would be the lowest free number: put that one out of reach.
+  int lowestFree = ::dup(0);
+  ::close(lowestFree);
+  tight.rlim_cur = static_cast<rlim_t>(lowestFree);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<uint16_t>(r.port));
+  ASSERT_EQ(::connect(pending.Fd(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  std::this_thread::sleep_for(1000ms);  // the connection waits in the backlog meanwhile
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+  int failures = r.log.Count("Accept failed: " + std::to_string(EMFILE));
+  EXPECT_GE(failures, 3);
+  EXPECT_LE(failures, 15);
+  EXPECT_TRUE(r.log.WaitFor("客户端连接: 127.0.0.1:"));
+}
+
+}  // namespace
+}  // namespace orrin
