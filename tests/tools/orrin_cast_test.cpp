@@ -61,7 +61,9 @@ TEST(CastOptions, BadInputIsRefusedWithAReason) {
 
 ByteBuffer Wav(uint16_t format, uint16_t channels, uint32_t rate, uint16_t bits, const ByteBuffer& data) {
   ByteBuffer w;
-  auto put = [&](const char* s) { w.insert(w.end(), s, s + 4); };
+  auto put = [&](const char* s) {
+    for (int i = 0; i < 4; ++i) w.push_back(static_cast<uint8_t>(s[i]));
+  };
   auto le = [&](uint32_t v, int n) {
     for (int i = 0; i < n; ++i) w.push_back(static_cast<uint8_t>(v >> (8 * i)));
   };
@@ -70,7 +72,7 @@ ByteBuffer Wav(uint16_t format, uint16_t channels, uint32_t rate, uint16_t bits,
   put("WAVE");
   put("LIST");  // a chunk the reader must skip (odd size: padded)
   le(3, 4);
-  w.insert(w.end(), {1, 2, 3, 0});
+  for (uint8_t b : {1, 2, 3, 0}) w.push_back(b);
   put("fmt ");
   le(16, 4);
   le(format, 2);
@@ -81,7 +83,7 @@ ByteBuffer Wav(uint16_t format, uint16_t channels, uint32_t rate, uint16_t bits,
   le(bits, 2);
   put("data");
   le(static_cast<uint32_t>(data.size()), 4);
-  w.insert(w.end(), data.begin(), data.end());
+  for (uint8_t b : data) w.push_back(b);
   return w;
 }
 
