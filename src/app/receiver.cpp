@@ -4,6 +4,7 @@
 #include <SDL_ttf.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <condition_variable>
 #include <mutex>
 
@@ -64,6 +65,15 @@ int RunWithWindow() {
 
 }  // namespace
 
+bool IsRealDisplayDriver(const char* driver, const char* requested) {
+  if (driver == nullptr) return false;
+  // SDL falls back to its windowless drivers when no display answers; a window there is
+  // seen by nobody. They count only when asked for by name (tests do).
+  const std::string name = driver;
+  const bool windowless = name == "offscreen" || name == "dummy" || name == "evdev";
+  return !windowless || (requested != nullptr && name == requested);
+}
+
 std::string StartupInfoText(const std::string& computerName, const std::string& localIP, int port) {
   return "投屏接收端已启动\n\n"
          "设备名称: " + computerName + " (Windows)\n"
@@ -85,10 +95,16 @@ int RunReceiver() {
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
   SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "linear");
+  std::string noDisplay;
   if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER | SDL_INIT_EVENTS) != 0) {
-    LogInfo(std::string("No display could be opened (") + SDL_GetError() +
-            "); running without a window: cast link and discovery only, stop with Ctrl+C or SIGTERM");
+    noDisplay = SDL_GetError();
+  } else if (!IsRealDisplayDriver(SDL_GetCurrentVideoDriver(), std::getenv("SDL_VIDEODRIVER"))) {
+    noDisplay = "no X11 or Wayland display";
     SDL_Quit();
+  }
+  if (!noDisplay.empty()) {
+    LogInfo("No display could be opened (" + noDisplay +
+            "); running without a window: cast link and discovery only, stop with Ctrl+C or SIGTERM");
     return RunWithoutWindow();
   }
   if (TTF_Init() != 0) LogError(std::string("TTF_Init failed: ") + TTF_GetError());
