@@ -76,6 +76,7 @@ class MainWindow {
   void LeaveFullscreen();
   void PaintNow();
   bool closing() const { return closing_; }
+  bool needsPaint() const { return needsPaint_; }
   size_t panelCount() const { return panels_.size(); }
   SDL_Window* window() const { return window_.get(); }
   SDL_Renderer* renderer() const { return renderer_.get(); }

@@ -57,7 +57,11 @@ bool Painter::UploadNewPicture() {
   // so a sender's next picture never waits for a paint.
   std::lock_guard<std::mutex> lock(frameMutex);
   const Picture* picture = currentFrame.get();
-  if (picture == nullptr) return false;
+  if (picture == nullptr) {
+    picture_.reset();  // the sender is gone: give the texture's memory back
+    uploadedGeneration_ = UINT64_MAX;
+    return false;
+  }
   if (frameGeneration == uploadedGeneration_) return true;
   uploadedGeneration_ = frameGeneration;
   if (!picture_ || pictureWidth_ != picture->width || pictureHeight_ != picture->height ||

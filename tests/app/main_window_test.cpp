@@ -30,10 +30,17 @@ class MainWindowTest : public testing::Test {
     window_.reset();
     ResetDisplayStateForTesting();
   }
-  // Handles what other threads queued, as one turn of the event loop does.
-  void Pump() {
-    SDL_Event event;
-    while (SDL_PollEvent(&event) == 1) window_->HandleEvent(event);
+  // Turns of the event loop until `done` holds (or five seconds pass): what other threads
+  // queued arrives as events.
+  template <typename Done>
+  bool PumpUntil(Done done) {
+    const uint32_t deadline = SDL_GetTicks() + 5000;
+    while (!done() && SDL_GetTicks() < deadline) {
+      SDL_Event event;
+      if (SDL_WaitEventTimeout(&event, 20) == 1) window_->HandleEvent(event);
+      if (window_->needsPaint()) window_->PaintNow();
+    }
+    return done();
   }
   static SDL_Event KeyDown(SDL_Keycode key) {
     SDL_Event event{};
@@ -141,11 +148,7 @@ TEST_F(MainWindowTest, TimerEventsRunTheScreenCheckOnTheMainThread) {
   isConnected = true;
   lastFrameTime = 10000;
   ASSERT_TRUE(window_->StartScreenCheckTimer());
-  const uint32_t deadline = SDL_GetTicks() + 5000;
-  while (isScreenActive && SDL_GetTicks() < deadline) {
-    SDL_Event event;
-    if (SDL_WaitEventTimeout(&event, 100) == 1) window_->HandleEvent(event);
-  }
+  PumpUntil([] { return !isScreenActive; });
   SetTickSource(nullptr);
   EXPECT_FALSE(isScreenActive);
   EXPECT_EQ(Title(), "Tavoli网投屏接受客户端 - 设备息屏");
@@ -166,16 +169,14 @@ TEST_F(MainWindowTest, WindowPortCallsFromOtherThreadsAreCarriedOutOnTheMainThre
   });
   sender.join();
   EXPECT_TRUE(SDL_GetWindowFlags(window_->window()) & SDL_WINDOW_FULLSCREEN_DESKTOP);  // not yet
-  Pump();
-  window_->PaintNow();
+  EXPECT_TRUE(PumpUntil([&] { return !isFullscreen && window_->painter()->paintCount() > paintsBefore; }));
   EXPECT_EQ(Title(), "Tavoli网投屏接受客户端 - 已连接: 127.0.0.1:5000");
-  EXPECT_FALSE(isFullscreen);
   EXPECT_FALSE(SDL_GetWindowFlags(window_->window()) & SDL_WINDOW_FULLSCREEN);
   EXPECT_GT(window_->painter()->paintCount(), paintsBefore);
 
   // Titles that are not valid UTF-8 still reach the window, with U+FFFD in place.
   std::thread([] { mainWindow()->setTitle("bad \xff title"); }).join();
-  Pump();
+  PumpUntil([&] { return Title() != "Tavoli网投屏接受客户端 - 已连接: 127.0.0.1:5000"; });
   EXPECT_EQ(Title(), "bad \xEF\xBF\xBD title");
 }
 
@@ -187,9 +188,7 @@ TEST_F(MainWindowTest, ErrorBoxBlocksItsCallerUntilDismissedWhileTheLoopRuns) {
     returned = true;
     mainWindow()->setTitle("after the box");
   });
-  // Wait until the main thread shows the box: the post arrives as an event.
   const uint32_t deadline = SDL_GetTicks() + 5000;
-  std::atomic<bool> dismisserDone{false};
   std::thread dismisser([&] {
     // Presses Enter until the caller is released, as a person would.
     while (!returned && SDL_GetTicks() < deadline) {
@@ -197,7 +196,6 @@ TEST_F(MainWindowTest, ErrorBoxBlocksItsCallerUntilDismissedWhileTheLoopRuns) {
       SDL_Event key = KeyDown(SDLK_RETURN);
       SDL_PushEvent(&key);
     }
-    dismisserDone = true;
   });
   while (Title() != "after the box" && SDL_GetTicks() < deadline) {
     SDL_Event event;

@@ -19,11 +19,10 @@ class PainterTest : public testing::Test {
  protected:
   static void SetUpTestSuite() {
     test::StartOffscreenSdl();
-    fonts_ = new FontSet(FontSet::Open());
+    fonts_ = std::make_unique<FontSet>(FontSet::Open());
   }
   static void TearDownTestSuite() {
-    delete fonts_;
-    fonts_ = nullptr;
+    fonts_.reset();
     test::StopOffscreenSdl();
   }
   void SetUp() override { ResetDisplayStateForTesting(); }
@@ -42,7 +41,7 @@ class PainterTest : public testing::Test {
       ASSERT_TRUE(surface_);
       renderer_.reset(SDL_CreateSoftwareRenderer(surface_.get()));
       ASSERT_TRUE(renderer_);
-      painter_ = std::make_unique<Painter>(renderer_.get(), fonts_);
+      painter_ = std::make_unique<Painter>(renderer_.get(), fonts_.get());
     }
     painter_->Paint();
     painter_->EndFrame();
@@ -65,12 +64,12 @@ class PainterTest : public testing::Test {
     return n;
   }
 
-  static FontSet* fonts_;
+  static std::unique_ptr<FontSet> fonts_;
   SurfacePtr surface_;
   RendererPtr renderer_;
   std::unique_ptr<Painter> painter_;
 };
-FontSet* PainterTest::fonts_ = nullptr;
+std::unique_ptr<FontSet> PainterTest::fonts_;
 
 MATCHER_P3(IsColour, r, g, b, "") {
   *result_listener << "is " << int(arg.r) << "," << int(arg.g) << "," << int(arg.b);

@@ -15,7 +15,7 @@ namespace orrin::test {
 
 // SDL with the offscreen video driver (no display needed) and SDL_ttf, for one suite.
 inline void StartOffscreenSdl() {
-  setenv("SDL_VIDEODRIVER", "offscreen", 1);
+  setenv("SDL_VIDEODRIVER", "dummy", 1);
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER | SDL_INIT_EVENTS);
   TTF_Init();
