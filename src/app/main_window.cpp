@@ -315,7 +315,15 @@ void MainWindow::ScreenCheck(uint32_t now) {
 
 void MainWindow::EnterFullscreen() {
   isFullscreen = true;
-  if (window_) SDL_SetWindowFullscreen(window_.get(), SDL_WINDOW_FULLSCREEN_DESKTOP);
+  if (!window_) return;
+  // The decorations are known now, while the window has them; right after full screen
+  // the window manager has not put them back yet.
+  Borders borders;
+  if (SDL_GetWindowBordersSize(window_.get(), &borders.top, &borders.left, &borders.bottom, &borders.right) == 0 &&
+      borders.top + borders.left + borders.bottom + borders.right > 0) {
+    windowedBorders_ = borders;
+  }
+  SDL_SetWindowFullscreen(window_.get(), SDL_WINDOW_FULLSCREEN_DESKTOP);
 }
 
 void MainWindow::LeaveFullscreen() {
@@ -323,15 +331,16 @@ void MainWindow::LeaveFullscreen() {
   if (!window_) return;
   SDL_SetWindowFullscreen(window_.get(), 0);
   SDL_RestoreWindow(window_.get());
-  // 800x600 and 100,100 are the outer frame; SDL sizes and places the inner area, so take
-  // the decorations off (none without a window manager).
-  int top = 0;
-  int left = 0;
-  int bottom = 0;
-  int right = 0;
-  if (SDL_GetWindowBordersSize(window_.get(), &top, &left, &bottom, &right) != 0) top = left = bottom = right = 0;
-  SDL_SetWindowSize(window_.get(), WINDOWED_WIDTH - left - right, WINDOWED_HEIGHT - top - bottom);
-  SDL_SetWindowPosition(window_.get(), WINDOWED_X + left, WINDOWED_Y + top);
+  // 800x600 is the outer frame; SDL sizes the inner area, so take the decorations off
+  // (none without a window manager). The position SDL already takes as the frame's.
+  Borders borders;
+  if (SDL_GetWindowBordersSize(window_.get(), &borders.top, &borders.left, &borders.bottom, &borders.right) != 0 ||
+      borders.top + borders.left + borders.bottom + borders.right == 0) {
+    borders = windowedBorders_;
+  }
+  SDL_SetWindowSize(window_.get(), WINDOWED_WIDTH - borders.left - borders.right,
+                    WINDOWED_HEIGHT - borders.top - borders.bottom);
+  SDL_SetWindowPosition(window_.get(), WINDOWED_X, WINDOWED_Y);
 }
 
 void MainWindow::PaintNow() {

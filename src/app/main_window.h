@@ -98,6 +98,10 @@ class MainWindow {
   RendererPtr renderer_;
   std::unique_ptr<Painter> painter_;
   SDL_TimerID timer_ = 0;
+  struct Borders {
+    int top = 0, left = 0, bottom = 0, right = 0;
+  };
+  Borders windowedBorders_;  // decorations seen last in windowed mode
   std::vector<MessagePanel> panels_;
   SDL_Rect okButton_{0, 0, 0, 0};
   bool needsPaint_ = false;

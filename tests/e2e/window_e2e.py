@@ -122,7 +122,8 @@ class WindowTest(unittest.TestCase):
     def test_waiting_screen_after_the_information_box(self):
         window = self.start()
         geometry = self.x.geometry(window)
-        self.assertEqual(geometry, (100, 100, 1200, 800))
+        self.assertEqual(geometry[2:], (1200, 800))  # the drawing area
+        self.assertEqual(self.x.outer_geometry(window)[:2], (100, 100))  # the frame's corner
         self.dismiss_info_box(window)
         self.assert_waiting_screen(self.shot("waiting"), geometry)
         log = self.receiver.log()
@@ -207,7 +208,8 @@ class WindowTest(unittest.TestCase):
                 await ws.send(bytes([0, 0, 0, 0, 2]) + picture)
                 self.assertTrue(wait_until(lambda: self.shot("fullscreen").count(WHITE, 10, 10, 400, 50) > 50))
                 self.x.key(window, "Escape")
-                self.assertTrue(wait_until(lambda: self.x.geometry(window) == (100, 100, 800, 600)))
+                self.assertTrue(wait_until(lambda: self.x.outer_geometry(window) == (100, 100, 800, 600)),
+                                self.x.outer_geometry(window))
                 # No pictures for four seconds: the screen-off screen and title.
                 self.assertTrue(wait_until(
                     lambda: self.x.window_name(window) == "Tavoli网投屏接受客户端 - 设备息屏", timeout=6))

@@ -1,7 +1,8 @@
 """A private X server and the few X calls the window tests need, for /usr/bin/python3.
 
 Xvfb picks its own free display number (-displayfd), so tests never collide with a
-person's desktop or with each other. Screenshots are taken with ImageMagick's `import` and
+person's desktop or with each other. A window manager (openbox) runs on it as on any
+desktop: full screen, decorations and placement are its business. Screenshots are taken with ImageMagick's `import` and
 read back as raw RGB; the window is driven with xdotool (keys through XTEST, as a keyboard
 would) and closed through WM_DELETE_WINDOW, as a window manager's close button does.
 """
@@ -32,8 +33,17 @@ class Xvfb:
         self.env = dict(os.environ, DISPLAY=self.display)
         self.env.pop("WAYLAND_DISPLAY", None)
         self.env.pop("SDL_VIDEODRIVER", None)
+        self.window_manager = subprocess.Popen(["openbox", "--sm-disable"], env=self.env,
+                                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 10
+        while "window id" not in self.run("xprop", "-root", "_NET_SUPPORTING_WM_CHECK").stdout:
+            if time.monotonic() > deadline:
+                raise RuntimeError("openbox did not start on " + self.display)
+            time.sleep(0.05)
 
     def close(self):
+        self.window_manager.terminate()
+        self.window_manager.wait(timeout=10)
         self.process.terminate()
         self.process.wait(timeout=10)
 
@@ -63,6 +73,15 @@ class Xvfb:
                 if line.startswith(key + ":"):
                     values[key] = int(line.split(":")[1])
         return (values["Absolute upper-left X"], values["Absolute upper-left Y"], values["Width"], values["Height"])
+
+    def outer_geometry(self, window):
+        """(x, y, width, height) of the window with the window manager's frame."""
+        x, y, w, h = self.geometry(window)
+        out = self.run("xprop", "-id", str(window), "_NET_FRAME_EXTENTS").stdout
+        if "=" not in out:
+            return (x, y, w, h)
+        left, right, top, bottom = (int(v) for v in out.split("=")[1].split(","))
+        return (x - left, y - top, w + left + right, h + top + bottom)
 
     def key(self, window, key):
         self.run("xdotool", "windowfocus", "--sync", str(window))
