@@ -228,7 +228,7 @@ class WindowTest(unittest.TestCase):
     @unittest.skipUnless(SENDER_CASES, "needs the WebSocket server in StartServices")
     def test_port_taken_shows_the_error_box_and_exits_1(self):
         blocker = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        blocker.bind(("0.0.0.0", 9959))
+        blocker.bind(("127.0.0.1", 9959))  # loopback only; still collides with a bind to any address
         blocker.listen(1)
         try:
             self.receiver = Receiver(self.x.env, "port-taken")
