@@ -1,0 +1,377 @@
+#include "app/main_window.h"
+
+#include <future>
+#include <string>
+
+#include "app/app_icon.h"
+#include "media/display_state.h"
+#include "support/log.h"
+#include "support/tick.h"
+#include "support/utf8.h"
+
+namespace orrin {
+
+namespace {
+
+enum EventOffset : Uint32 { TIMER_EVENT = 0, POSTED_CALL_EVENT, CLOSE_REQUEST_EVENT, END_LOOP_EVENT, EVENT_COUNT };
+
+const char* const BASE_TITLE = "Tavoli网投屏接受客户端";
+const char* const WAITING_TITLE = "Tavoli网投屏接受客户端 - 等待连接...";
+
+constexpr int WINDOWED_X = 100;
+constexpr int WINDOWED_Y = 100;
+constexpr int WINDOWED_WIDTH = 800;
+constexpr int WINDOWED_HEIGHT = 600;
+
+bool PushUserEvent(Uint32 type) {
+  SDL_Event event{};
+  event.type = type;
+  return SDL_PushEvent(&event) == 1;
+}
+
+// The timer thread knows only the event type, never the window, so a tick that races
+// with the window's destruction touches nothing freed.
+Uint32 ScreenCheckTick(Uint32 interval, void* eventType) {
+  PushUserEvent(static_cast<Uint32>(reinterpret_cast<uintptr_t>(eventType)));
+  return interval;
+}
+
+// Length in UTF-16 units, as a title read back from the window system counts it.
+int Utf16Length(const std::string& utf8) {
+  int units = 0;
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(utf8[i]);
+    if ((byte & 0xC0) != 0x80) units += byte >= 0xF0 ? 2 : 1;
+  }
+  return units;
+}
+
+}  // namespace
+
+bool MainThreadQueue::Post(std::function<void()> call) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (closed_) return false;
+    calls_.push_back(std::move(call));
+  }
+  PushUserEvent(eventType_);
+  return true;
+}
+
+std::optional<std::function<void()>> MainThreadQueue::Take() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (calls_.empty()) return std::nullopt;
+  auto call = std::move(calls_.front());
+  calls_.pop_front();
+  return call;
+}
+
+void MainThreadQueue::Close() {
+  std::deque<std::function<void()>> dropped;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    closed_ = true;
+    dropped.swap(calls_);
+  }
+  // Destroyed outside the lock: a dropped error-box call releases its waiting caller.
+}
+
+MainWindow::MainWindow(std::function<void()> stopServices)
+    : stopServices_(std::move(stopServices)), mainThread_(std::this_thread::get_id()) {
+  eventBase_ = SDL_RegisterEvents(EVENT_COUNT);
+  queue_ = std::make_shared<MainThreadQueue>(eventBase_ + POSTED_CALL_EVENT);
+}
+
+MainWindow::~MainWindow() {
+  SetWindowPort(nullptr);
+  queue_->Close();
+  if (timer_ != 0) SDL_RemoveTimer(timer_);
+  if (stopThread_.joinable()) stopThread_.join();
+  painter_.reset();  // its textures belong to the renderer
+  renderer_.reset();
+  window_.reset();
+}
+
+bool MainWindow::Create() {
+  if (eventBase_ == static_cast<Uint32>(-1)) {
+    LogError(std::string("Failed to register window events: ") + SDL_GetError());
+    return false;
+  }
+  window_.reset(SDL_CreateWindow("Test", 100, 100, 1200, 800,
+                                 SDL_WINDOW_SHOWN | SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI));
+  if (!window_) {
+    LogError(std::string("Failed to create main window: ") + SDL_GetError());
+    return false;
+  }
+  if (SurfacePtr icon = MakeAppIcon()) {
+    SDL_SetWindowIcon(window_.get(), icon.get());
+    LogInfo("成功加载自定义图标");
+  } else {
+    LogInfo("使用默认应用程序图标");
+  }
+
+  renderer_.reset(SDL_CreateRenderer(window_.get(), -1, SDL_RENDERER_ACCELERATED));
+  if (!renderer_) {
+    LogInfo(std::string("No accelerated renderer (") + SDL_GetError() + "), drawing in software");
+    renderer_.reset(SDL_CreateRenderer(window_.get(), -1, SDL_RENDERER_SOFTWARE));
+  }
+  if (!renderer_) {
+    LogError(std::string("Failed to create renderer: ") + SDL_GetError());
+    return false;
+  }
+  fonts_ = FontSet::Open();
+  painter_ = std::make_unique<Painter>(renderer_.get(), &fonts_);
+
+  // Title check: the window system takes a UTF-8 title and gives back what it holds.
+  SDL_SetWindowTitle(window_.get(), WAITING_TITLE);
+  LogInfo("SetWindowTextW result: 1");
+  const char* readBack = SDL_GetWindowTitle(window_.get());
+  LogInfo("Retrieved title length: " + std::to_string(Utf16Length(readBack != nullptr ? readBack : "")));
+  SDL_SetWindowTitle(window_.get(), "Orrin Receiver Test");
+  SDL_Delay(100);
+  SDL_SetWindowTitle(window_.get(), WAITING_TITLE);
+  return true;
+}
+
+void MainWindow::ShowAndPaint() {
+  SetTitle(BASE_TITLE);
+  SDL_ShowWindow(window_.get());
+  PaintNow();
+  SetTitle(WAITING_TITLE);
+}
+
+bool MainWindow::StartScreenCheckTimer() {
+  timer_ = SDL_AddTimer(SCREEN_CHECK_INTERVAL_MS, ScreenCheckTick,
+                        reinterpret_cast<void*>(static_cast<uintptr_t>(eventBase_ + TIMER_EVENT)));
+  if (timer_ == 0) LogError(std::string("Failed to start the screen check timer: ") + SDL_GetError());
+  return timer_ != 0;
+}
+
+void MainWindow::InstallWindowPort() {
+  auto port = std::make_shared<WindowPort>();
+  std::weak_ptr<MainThreadQueue> weakQueue = queue_;
+  // Each call is queued for the main thread; `this` is only touched there, and the queue is
+  // closed before the window goes away.
+  port->setTitle = [weakQueue, this](const std::string& title) {
+    if (auto q = weakQueue.lock()) q->Post([this, title] { SetTitle(title); });
+  };
+  port->requestRepaint = [weakQueue, this](bool) {
+    if (auto q = weakQueue.lock()) q->Post([this] { needsPaint_ = true; });
+  };
+  port->leaveFullscreen = [weakQueue, this] {
+    if (auto q = weakQueue.lock()) q->Post([this] { LeaveFullscreen(); });
+  };
+  port->showErrorBox = [weakQueue, this](const std::string& caption, const std::string& text) {
+    MessagePanel panel{caption, text, true};
+    if (std::this_thread::get_id() == mainThread_) {
+      ShowModalPanel(std::move(panel));
+      return;
+    }
+    // Modal for the caller: it waits until the main thread has shown and closed the box,
+    // or until the window drops the call because it is going away.
+    auto q = weakQueue.lock();
+    if (!q) return;
+    auto done = std::make_shared<std::promise<void>>();
+    std::future<void> closed = done->get_future();
+    const bool posted = q->Post([this, panel = std::move(panel), done]() mutable {
+      ShowModalPanel(std::move(panel));
+      done->set_value();
+    });
+    done.reset();
+    q.reset();
+    if (posted) closed.wait();
+  };
+  SetWindowPort(std::move(port));
+}
+
+void MainWindow::ShowPanel(MessagePanel panel) {
+  panels_.push_back(std::move(panel));
+  needsPaint_ = true;
+}
+
+void MainWindow::ShowModalPanel(MessagePanel panel) {
+  ShowPanel(std::move(panel));
+  const size_t depth = panels_.size();
+  PaintNow();
+  while (panels_.size() >= depth && !closing_ && !loopEnded_) {
+    SDL_Event event;
+    if (SDL_WaitEvent(&event) == 0) break;
+    HandleEvent(event);
+    while (SDL_PollEvent(&event) == 1) HandleEvent(event);
+    if (needsPaint_) PaintNow();
+  }
+}
+
+void MainWindow::DismissPanel() {
+  if (panels_.empty()) return;
+  panels_.pop_back();
+  needsPaint_ = true;
+}
+
+int MainWindow::RunEventLoop() {
+  loopRunning_ = true;
+  if (closing_) StartStopThread();  // closed while start-up was still showing a box
+  needsPaint_ = true;
+  while (!loopEnded_) {
+    if (needsPaint_) PaintNow();
+    SDL_Event event;
+    if (SDL_WaitEvent(&event) == 0) {
+      LogError(std::string("SDL_WaitEvent failed: ") + SDL_GetError());
+      SDL_Delay(10);
+      continue;
+    }
+    HandleEvent(event);
+    while (!loopEnded_ && SDL_PollEvent(&event) == 1) HandleEvent(event);
+  }
+  loopRunning_ = false;
+  if (stopThread_.joinable()) stopThread_.join();
+  return 0;
+}
+
+void MainWindow::RequestClose() { PushUserEvent(eventBase_ + CLOSE_REQUEST_EVENT); }
+
+void MainWindow::HandleEvent(const SDL_Event& event) {
+  if (event.type == SDL_QUIT) {
+    BeginClose();
+  } else if (event.type == SDL_WINDOWEVENT) {
+    switch (event.window.event) {
+      case SDL_WINDOWEVENT_CLOSE:
+        BeginClose();
+        break;
+      case SDL_WINDOWEVENT_EXPOSED:
+      case SDL_WINDOWEVENT_SIZE_CHANGED:
+      case SDL_WINDOWEVENT_RESTORED:
+      case SDL_WINDOWEVENT_MAXIMIZED:
+        needsPaint_ = true;
+        break;
+      default:
+        break;
+    }
+  } else if (event.type == SDL_KEYDOWN) {
+    HandleKey(event.key.keysym.sym);
+  } else if (event.type == SDL_MOUSEBUTTONUP && event.button.button == SDL_BUTTON_LEFT && !panels_.empty()) {
+    // Mouse positions are in window coordinates; the button was drawn in output pixels.
+    int windowWidth = 1;
+    int windowHeight = 1;
+    int outputWidth = 1;
+    int outputHeight = 1;
+    SDL_GetWindowSize(window_.get(), &windowWidth, &windowHeight);
+    SDL_GetRendererOutputSize(renderer_.get(), &outputWidth, &outputHeight);
+    const SDL_Point at{event.button.x * outputWidth / std::max(windowWidth, 1),
+                       event.button.y * outputHeight / std::max(windowHeight, 1)};
+    if (SDL_PointInRect(&at, &okButton_)) DismissPanel();
+  } else if (event.type == eventBase_ + TIMER_EVENT) {
+    ScreenCheck(Tick());
+  } else if (event.type == eventBase_ + POSTED_CALL_EVENT) {
+    RunPostedCalls();
+  } else if (event.type == eventBase_ + CLOSE_REQUEST_EVENT) {
+    BeginClose();
+  } else if (event.type == eventBase_ + END_LOOP_EVENT) {
+    loopEnded_ = true;
+  }
+}
+
+void MainWindow::RunPostedCalls() {
+  while (auto call = queue_->Take()) (*call)();
+}
+
+void MainWindow::HandleKey(SDL_Keycode key) {
+  if (!panels_.empty()) {
+    // An open box takes the keyboard, as a dialog would.
+    if (key == SDLK_RETURN || key == SDLK_KP_ENTER || key == SDLK_SPACE || key == SDLK_ESCAPE) DismissPanel();
+    return;
+  }
+  if (key == SDLK_F11) {
+    if (isFullscreen) {
+      LeaveFullscreen();
+      LogInfo("退出全屏模式");
+    } else {
+      bool hasPicture = false;
+      {
+        std::lock_guard<std::mutex> lock(frameMutex);
+        hasPicture = currentFrame != nullptr;
+      }
+      if (isConnected && hasPicture) {
+        EnterFullscreen();
+        LogInfo("进入全屏模式");
+      }
+    }
+    needsPaint_ = true;
+  } else if (key == SDLK_ESCAPE && isFullscreen) {
+    LeaveFullscreen();
+    needsPaint_ = true;
+    LogInfo("ESC退出全屏模式");
+  }
+}
+
+void MainWindow::ScreenCheck(uint32_t now) {
+  if (isConnected && isScreenActive && TicksBetween(lastFrameTime, now) > SCREEN_OFF_TIMEOUT_MS) {
+    isScreenActive = false;
+    LogInfo("投屏设备可能已息屏，进入等待状态");
+    SetTitle("Tavoli网投屏接受客户端 - 设备息屏");
+    needsPaint_ = true;
+  }
+}
+
+void MainWindow::EnterFullscreen() {
+  isFullscreen = true;
+  if (!window_) return;
+  // The decorations are known now, while the window has them; right after full screen
+  // the window manager has not put them back yet.
+  Borders borders;
+  if (SDL_GetWindowBordersSize(window_.get(), &borders.top, &borders.left, &borders.bottom, &borders.right) == 0 &&
+      borders.top + borders.left + borders.bottom + borders.right > 0) {
+    windowedBorders_ = borders;
+  }
+  SDL_SetWindowFullscreen(window_.get(), SDL_WINDOW_FULLSCREEN_DESKTOP);
+}
+
+void MainWindow::LeaveFullscreen() {
+  isFullscreen = false;
+  if (!window_) return;
+  SDL_SetWindowFullscreen(window_.get(), 0);
+  SDL_RestoreWindow(window_.get());
+  // 800x600 is the outer frame; SDL sizes the inner area, so take the decorations off
+  // (none without a window manager). The position SDL already takes as the frame's.
+  Borders borders;
+  if (SDL_GetWindowBordersSize(window_.get(), &borders.top, &borders.left, &borders.bottom, &borders.right) != 0 ||
+      borders.top + borders.left + borders.bottom + borders.right == 0) {
+    borders = windowedBorders_;
+  }
+  SDL_SetWindowSize(window_.get(), WINDOWED_WIDTH - borders.left - borders.right,
+                    WINDOWED_HEIGHT - borders.top - borders.bottom);
+  SDL_SetWindowPosition(window_.get(), WINDOWED_X, WINDOWED_Y);
+}
+
+void MainWindow::PaintNow() {
+  needsPaint_ = false;
+  if (!renderer_ || closing_) return;
+  painter_->Paint();
+  okButton_ = panels_.empty() ? SDL_Rect{0, 0, 0, 0} : painter_->DrawPanel(panels_.back());
+  painter_->EndFrame();
+  SDL_RenderPresent(renderer_.get());
+}
+
+void MainWindow::SetTitle(const std::string& title) {
+  if (window_) SDL_SetWindowTitle(window_.get(), SanitizeUtf8(title).c_str());
+}
+
+void MainWindow::BeginClose() {
+  if (closing_) return;
+  closing_ = true;
+  // The window goes at once; the services may take a moment to stop behind it.
+  if (window_) SDL_HideWindow(window_.get());
+  panels_.clear();
+  if (loopRunning_) StartStopThread();
+}
+
+void MainWindow::StartStopThread() {
+  if (stopThread_.joinable()) return;
+  const Uint32 endLoop = eventBase_ + END_LOOP_EVENT;
+  stopThread_ = std::thread([this, endLoop] {
+    if (stopServices_) stopServices_();
+    PushUserEvent(endLoop);
+  });
+}
+
+}  // namespace orrin

@@ -1,0 +1,114 @@
+#pragma once
+
+#include <SDL.h>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "app/font_set.h"
+#include "app/painter.h"
+#include "app/sdl_handles.h"
+
+namespace orrin {
+
+// Calls other threads hand to the main thread. Shared with the window port, so a server
+// thread that still holds the port after the window is gone only finds a closed queue.
+class MainThreadQueue {
+ public:
+  explicit MainThreadQueue(Uint32 eventType) : eventType_(eventType) {}
+  // False (and the call dropped) once the window has closed the queue.
+  bool Post(std::function<void()> call);
+  std::optional<std::function<void()>> Take();
+  void Close();
+
+ private:
+  const Uint32 eventType_;
+  std::mutex mutex_;
+  std::deque<std::function<void()>> calls_;
+  bool closed_ = false;
+};
+
+// The receiver's one window: its events, keys, screen check, panels and close path. All of
+// it runs on the main thread; other threads reach it through the window port.
+class MainWindow {
+ public:
+  static constexpr uint32_t SCREEN_OFF_TIMEOUT_MS = 3000;
+  static constexpr uint32_t SCREEN_CHECK_INTERVAL_MS = 1000;
+
+  // `stopServices` runs on the stop thread when the window closes.
+  explicit MainWindow(std::function<void()> stopServices);
+  ~MainWindow();
+  MainWindow(const MainWindow&) = delete;
+  MainWindow& operator=(const MainWindow&) = delete;
+
+  // Window "Test" at 100,100, 1200x800, its icon, renderer and fonts, then the title check.
+  // False with its log line when the window or renderer cannot be made. Needs SDL video
+  // and TTF initialised.
+  bool Create();
+  // Base title, shown and painted, then the waiting title.
+  void ShowAndPaint();
+  bool StartScreenCheckTimer();
+  // Fills the display state's window port; cleared again on destruction.
+  void InstallWindowPort();
+
+  // A box over the window that leaves the window working (painting, casting, keys of the
+  // loop) while it is open.
+  void ShowPanel(MessagePanel panel);
+  // The same box, but returns only when it was dismissed or the window closed.
+  void ShowModalPanel(MessagePanel panel);
+
+  // Runs until the close path has stopped the services. Returns the exit code (0).
+  int RunEventLoop();
+  // Thread-safe: the same as the user closing the window.
+  void RequestClose();
+
+  // The pieces of the loop, reachable for tests.
+  void HandleEvent(const SDL_Event& event);
+  void HandleKey(SDL_Keycode key);
+  void ScreenCheck(uint32_t now);
+  void EnterFullscreen();
+  void LeaveFullscreen();
+  void PaintNow();
+  bool closing() const { return closing_; }
+  bool needsPaint() const { return needsPaint_; }
+  size_t panelCount() const { return panels_.size(); }
+  SDL_Window* window() const { return window_.get(); }
+  SDL_Renderer* renderer() const { return renderer_.get(); }
+  const Painter* painter() const { return painter_.get(); }
+
+ private:
+  void SetTitle(const std::string& title);
+  void BeginClose();
+  void StartStopThread();
+  void DismissPanel();
+  void RunPostedCalls();
+
+  std::function<void()> stopServices_;
+  std::thread::id mainThread_;
+  Uint32 eventBase_ = 0;  // timer, posted call, close request, end of loop
+  std::shared_ptr<MainThreadQueue> queue_;
+  FontSet fonts_;
+  WindowPtr window_;
+  RendererPtr renderer_;
+  std::unique_ptr<Painter> painter_;
+  SDL_TimerID timer_ = 0;
+  struct Borders {
+    int top = 0, left = 0, bottom = 0, right = 0;
+  };
+  Borders windowedBorders_;  // decorations seen last in windowed mode
+  std::vector<MessagePanel> panels_;
+  SDL_Rect okButton_{0, 0, 0, 0};
+  bool needsPaint_ = false;
+  bool loopRunning_ = false;
+  bool loopEnded_ = false;
+  bool closing_ = false;
+  std::thread stopThread_;
+};
+
+}  // namespace orrin

@@ -1,0 +1,245 @@
+#include "app/painter.h"
+
+#include <algorithm>
+#include <mutex>
+#include <vector>
+
+#include "support/host_identity.h"
+#include "support/log.h"
+#include "support/utf8.h"
+
+namespace orrin {
+
+namespace {
+
+constexpr SDL_Color BLACK{0, 0, 0, 255};
+constexpr SDL_Color SCREEN_OFF_BACKGROUND{32, 32, 32, 255};
+constexpr SDL_Color SCREEN_OFF_TITLE{255, 165, 0, 255};
+constexpr SDL_Color CONNECTION_TITLE{0, 255, 0, 255};
+constexpr SDL_Color WHITE{255, 255, 255, 255};
+constexpr SDL_Color GREY{192, 192, 192, 255};
+constexpr SDL_Color WEBSITE{128, 128, 255, 255};
+
+constexpr int PAINT_LOG_EVERY = 30;
+const char* const WEBSITES = "www.example.com 和 www.example.org";
+
+void Fill(SDL_Renderer* renderer, SDL_Color colour, const SDL_Rect* rect) {
+  SDL_SetRenderDrawColor(renderer, colour.r, colour.g, colour.b, colour.a);
+  if (rect == nullptr) {
+    SDL_RenderClear(renderer);
+  } else {
+    SDL_RenderFillRect(renderer, rect);
+  }
+}
+
+}  // namespace
+
+SDL_Rect LetterboxRect(int pictureWidth, int pictureHeight, int areaWidth, int areaHeight) {
+  if (pictureWidth <= 0 || pictureHeight <= 0) return SDL_Rect{0, 0, 0, 0};
+  const double scaleX = static_cast<double>(areaWidth) / pictureWidth;
+  const double scaleY = static_cast<double>(areaHeight) / pictureHeight;
+  const double scale = scaleX <= scaleY ? scaleX : scaleY;
+  const int drawnWidth = static_cast<int>(pictureWidth * scale);
+  const int drawnHeight = static_cast<int>(pictureHeight * scale);
+  return SDL_Rect{(areaWidth - drawnWidth) / 2, (areaHeight - drawnHeight) / 2, drawnWidth, drawnHeight};
+}
+
+Painter::Painter(SDL_Renderer* renderer, const FontSet* fonts)
+    : renderer_(renderer), fonts_(fonts), text_(renderer) {
+  // Decoded JPEGs carry full-range YUV; the default (limited-range) conversion would wash
+  // the colours out.
+  SDL_SetYUVConversionMode(SDL_YUV_CONVERSION_JPEG);
+  SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "linear");
+}
+
+bool Painter::UploadNewPicture() {
+  // The lock covers only the copy into the texture; drawing uses the texture afterwards,
+  // so a sender's next picture never waits for a paint.
+  std::lock_guard<std::mutex> lock(frameMutex);
+  const Picture* picture = currentFrame.get();
+  if (picture == nullptr) {
+    picture_.reset();  // the sender is gone: give the texture's memory back
+    uploadedGeneration_ = UINT64_MAX;
+    return false;
+  }
+  if (frameGeneration == uploadedGeneration_) return true;
+  uploadedGeneration_ = frameGeneration;
+  if (!picture_ || pictureWidth_ != picture->width || pictureHeight_ != picture->height ||
+      pictureFormat_ != picture->format) {
+    const Uint32 format =
+        picture->format == PixelFormat::I420 ? SDL_PIXELFORMAT_IYUV : SDL_PIXELFORMAT_RGB24;
+    picture_.reset(SDL_CreateTexture(renderer_, format, SDL_TEXTUREACCESS_STREAMING, picture->width,
+                                     picture->height));
+    if (!picture_) {
+      LogError("Failed to create picture texture " + std::to_string(picture->width) + "x" +
+               std::to_string(picture->height) + ": " + SDL_GetError());
+      return true;
+    }
+    SDL_SetTextureScaleMode(picture_.get(), SDL_ScaleModeLinear);
+    pictureWidth_ = picture->width;
+    pictureHeight_ = picture->height;
+    pictureFormat_ = picture->format;
+  }
+  const int result = picture->format == PixelFormat::I420
+                         ? SDL_UpdateYUVTexture(picture_.get(), nullptr, picture->Plane(0), picture->pitch[0],
+                                                picture->Plane(1), picture->pitch[1], picture->Plane(2),
+                                                picture->pitch[2])
+                         : SDL_UpdateTexture(picture_.get(), nullptr, picture->Plane(0), picture->pitch[0]);
+  if (result != 0) {
+    LogError(std::string("Failed to upload picture: ") + SDL_GetError());
+    picture_.reset();
+  }
+  return true;
+}
+
+void Painter::Paint() {
+  int width = 0;
+  int height = 0;
+  SDL_GetRendererOutputSize(renderer_, &width, &height);
+  const bool hasPicture = UploadNewPicture();
+  const bool connected = isConnected;
+  const bool screenActive = isScreenActive;
+
+  ++paintCount_;
+  if (paintCount_ % PAINT_LOG_EVERY == 0) {
+    LogInfo("WM_PAINT called #" + std::to_string(paintCount_) +
+            ", currentFrame=" + (hasPicture ? "valid" : "null") + ", connected=" + (connected ? "true" : "false"));
+  }
+
+  const DisplayMode mode = ChooseDisplayMode(hasPicture, connected, screenActive);
+  if (mode == DisplayMode::Picture) {
+    DrawPicture(width, height);
+  } else {
+    DrawTextScreen(mode, width, height);
+  }
+}
+
+void Painter::DrawPicture(int width, int height) {
+  Fill(renderer_, BLACK, nullptr);
+  if (!picture_) return;  // the upload failed; its line is in the log
+  if (isFullscreen) {
+    // Full screen fills every pixel; the picture's shape gives way to the screen's.
+    SDL_RenderCopy(renderer_, picture_.get(), nullptr, nullptr);
+    TTF_Font* textFont = fonts_ != nullptr ? fonts_->text.get() : nullptr;
+    const TextImage* hint = text_.Get(textFont, WHITE, "按ESC或F11退出全屏");
+    if (hint != nullptr) {
+      // Confined to the strip 10..width-10, 10..50 at the top left.
+      const int w = std::min(hint->width, std::max(0, width - 20));
+      const int h = std::min(hint->height, 40);
+      const SDL_Rect source{0, 0, w, h};
+      const SDL_Rect target{10, 10, w, h};
+      SDL_RenderCopy(renderer_, hint->texture.get(), &source, &target);
+    }
+    return;
+  }
+  const SDL_Rect target = LetterboxRect(pictureWidth_, pictureHeight_, width, height);
+  SDL_RenderCopy(renderer_, picture_.get(), nullptr, &target);
+}
+
+void Painter::DrawCentredLine(TTF_Font* font, SDL_Color colour, const std::string& text, int width, int top,
+                              int bottom) {
+  const TextImage* image = text_.Get(font, colour, text);
+  if (image == nullptr) return;
+  const SDL_Rect target{(width - image->width) / 2, top + (bottom - top - image->height) / 2, image->width,
+                        image->height};
+  SDL_RenderCopy(renderer_, image->texture.get(), nullptr, &target);
+}
+
+void Painter::DrawTextScreen(DisplayMode mode, int width, int height) {
+  TTF_Font* titleFont = fonts_ != nullptr ? fonts_->title.get() : nullptr;
+  TTF_Font* textFont = fonts_ != nullptr ? fonts_->text.get() : nullptr;
+  switch (mode) {
+    case DisplayMode::ScreenOff:
+      Fill(renderer_, SCREEN_OFF_BACKGROUND, nullptr);
+      DrawCentredLine(titleFont, SCREEN_OFF_TITLE, "设备息屏中...", width, 50, 150);
+      DrawCentredLine(textFont, WHITE, "投屏设备屏幕已关闭，等待点亮...", width, 180, 220);
+      DrawCentredLine(textFont, GREY, "点亮投屏设备屏幕即可恢复显示", width, 250, 290);
+      break;
+    case DisplayMode::ConnectedWaiting:
+      Fill(renderer_, BLACK, nullptr);
+      DrawCentredLine(titleFont, CONNECTION_TITLE, "Tavoli投屏客户端", width, 50, 150);
+      DrawCentredLine(textFont, WHITE, "已连接，等待画面...", width, 180, 220);
+      break;
+    case DisplayMode::WaitingForConnection:
+    case DisplayMode::Picture: {
+      Fill(renderer_, BLACK, nullptr);
+      DrawCentredLine(titleFont, CONNECTION_TITLE, "Tavoli网投屏接受客户端", width, 50, 150);
+      DrawCentredLine(textFont, WHITE, "等待投屏连接...", width, 180, 220);
+      // Asked on every paint: a renamed host or a new DHCP lease shows without a restart.
+      const std::string computerName = SanitizeUtf8(GetLocalComputerName());
+      const std::string localIP = SanitizeUtf8(GetLocalIPAddress());
+      DrawCentredLine(textFont, GREY, "设备: " + computerName + " (Windows)", width, 280, 320);
+      DrawCentredLine(textFont, GREY, "IP: " + localIP, width, 330, 370);
+      DrawCentredLine(textFont, WEBSITE, std::string("Tavoli官网地址: ") + WEBSITES, width, height - 80,
+                      height - 40);
+      break;
+    }
+  }
+}
+
+SDL_Rect Painter::DrawPanel(const MessagePanel& panel) {
+  constexpr SDL_Color PANEL{240, 240, 240, 255};
+  constexpr SDL_Color CAPTION_BAR{60, 90, 150, 255};
+  constexpr SDL_Color ERROR_BAR{170, 40, 40, 255};
+  constexpr SDL_Color TEXT{20, 20, 20, 255};
+  constexpr SDL_Color BUTTON{210, 210, 210, 255};
+  constexpr int PADDING = 24;
+  constexpr int LINE = 32;
+  constexpr int CAPTION_HEIGHT = 44;
+  constexpr int BUTTON_WIDTH = 120;
+  constexpr int BUTTON_HEIGHT = 40;
+
+  int width = 0;
+  int height = 0;
+  SDL_GetRendererOutputSize(renderer_, &width, &height);
+  TTF_Font* font = fonts_ != nullptr ? fonts_->text.get() : nullptr;
+
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (true) {
+    const size_t end = panel.text.find('\n', start);
+    lines.push_back(panel.text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  int textWidth = BUTTON_WIDTH;
+  std::vector<const TextImage*> images;
+  for (const auto& line : lines) {
+    images.push_back(text_.Get(font, TEXT, line));
+    if (images.back() != nullptr) textWidth = std::max(textWidth, images.back()->width);
+  }
+  const TextImage* caption = text_.Get(font, WHITE, panel.caption);
+  if (caption != nullptr) textWidth = std::max(textWidth, caption->width);
+
+  const int boxWidth = std::min(width, textWidth + 2 * PADDING);
+  const int boxHeight =
+      std::min(height, CAPTION_HEIGHT + PADDING + static_cast<int>(lines.size()) * LINE + PADDING + BUTTON_HEIGHT + PADDING);
+  const SDL_Rect box{(width - boxWidth) / 2, (height - boxHeight) / 2, boxWidth, boxHeight};
+  Fill(renderer_, PANEL, &box);
+  const SDL_Rect bar{box.x, box.y, box.w, CAPTION_HEIGHT};
+  Fill(renderer_, panel.isError ? ERROR_BAR : CAPTION_BAR, &bar);
+  if (caption != nullptr) {
+    const SDL_Rect at{box.x + PADDING, box.y + (CAPTION_HEIGHT - caption->height) / 2, caption->width,
+                      caption->height};
+    SDL_RenderCopy(renderer_, caption->texture.get(), nullptr, &at);
+  }
+  int y = box.y + CAPTION_HEIGHT + PADDING;
+  for (const TextImage* image : images) {
+    if (image != nullptr) {
+      const SDL_Rect at{box.x + PADDING, y + (LINE - image->height) / 2, image->width, image->height};
+      SDL_RenderCopy(renderer_, image->texture.get(), nullptr, &at);
+    }
+    y += LINE;
+  }
+  const SDL_Rect button{box.x + (box.w - BUTTON_WIDTH) / 2, box.y + box.h - PADDING - BUTTON_HEIGHT, BUTTON_WIDTH,
+                        BUTTON_HEIGHT};
+  Fill(renderer_, BUTTON, &button);
+  if (const TextImage* ok = text_.Get(font, TEXT, "确定"); ok != nullptr) {
+    const SDL_Rect at{button.x + (button.w - ok->width) / 2, button.y + (button.h - ok->height) / 2, ok->width,
+                      ok->height};
+    SDL_RenderCopy(renderer_, ok->texture.get(), nullptr, &at);
+  }
+  return button;
+}
+
+}  // namespace orrin

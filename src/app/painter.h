@@ -1,0 +1,61 @@
+#pragma once
+
+#include <SDL.h>
+
+#include <cstdint>
+#include <string>
+
+#include "app/font_set.h"
+#include "app/text_cache.h"
+#include "media/display_state.h"
+
+namespace orrin {
+
+// Where a picture lands in a window of the given size: scaled by the smaller of the two
+// ratios, truncated to whole pixels and centred, so the bars around it are black.
+SDL_Rect LetterboxRect(int pictureWidth, int pictureHeight, int areaWidth, int areaHeight);
+
+// A box shown over the window (the start-up information and error boxes): a caption, text
+// with line breaks and an OK button.
+struct MessagePanel {
+  std::string caption;
+  std::string text;
+  bool isError = false;
+};
+
+// Draws one frame of the window into a renderer, in the renderer's output pixels. Owns the
+// picture texture and the rendered text; the caller presents.
+class Painter {
+ public:
+  Painter(SDL_Renderer* renderer, const FontSet* fonts);
+
+  // One paint pass: picks the screen from the display state (uploading a new picture first)
+  // and draws it over the whole output.
+  void Paint();
+  // Draws `panel` centred over what is there; returns its OK button in output pixels.
+  SDL_Rect DrawPanel(const MessagePanel& panel);
+  // Ends a frame: text no longer drawn is released.
+  void EndFrame() { text_.EndPass(); }
+
+  int paintCount() const { return paintCount_; }
+  size_t cachedTextCount() const { return text_.size(); }
+
+ private:
+  bool UploadNewPicture();  // true while a picture is held
+  void DrawPicture(int width, int height);
+  void DrawTextScreen(DisplayMode mode, int width, int height);
+  void DrawCentredLine(TTF_Font* font, SDL_Color colour, const std::string& text, int width, int top,
+                       int bottom);
+
+  SDL_Renderer* renderer_;
+  const FontSet* fonts_;
+  TextCache text_;
+  TexturePtr picture_;
+  int pictureWidth_ = 0;
+  int pictureHeight_ = 0;
+  PixelFormat pictureFormat_ = PixelFormat::RGB24;
+  uint64_t uploadedGeneration_ = UINT64_MAX;
+  int paintCount_ = 0;
+};
+
+}  // namespace orrin

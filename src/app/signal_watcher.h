@@ -1,0 +1,34 @@
+#pragma once
+
+#include <functional>
+#include <thread>
+
+namespace orrin {
+
+// Turns SIGINT and SIGTERM into a call on a thread of our own, so the ordinary close path
+// (not an async-signal handler) handles Ctrl+C and `kill`.
+//
+// BlockStopSignals must run on the main thread before any other thread exists: threads
+// inherit the mask, so the signals stay pending for the watcher to read.
+void BlockStopSignals();
+
+class SignalWatcher {
+ public:
+  // `onSignal` runs on the watcher's thread, once per signal received.
+  explicit SignalWatcher(std::function<void(int signal)> onSignal);
+  ~SignalWatcher();  // wakes and joins the thread
+  SignalWatcher(const SignalWatcher&) = delete;
+  SignalWatcher& operator=(const SignalWatcher&) = delete;
+
+  bool ok() const { return signalFd_ >= 0 && wakeFd_ >= 0; }
+
+ private:
+  void Run();
+
+  std::function<void(int)> onSignal_;
+  int signalFd_ = -1;
+  int wakeFd_ = -1;
+  std::thread thread_;
+};
+
+}  // namespace orrin

@@ -1,0 +1,256 @@
+#!/usr/bin/python3
+"""The real orrin-receiver under a private Xvfb, driven as a person would drive it.
+
+Run by CTest, one case per test:  window_e2e.py <binary> <artifact dir> <Class.case>
+Screenshots stay in the artifact directory (under build/) for a person to look at.
+
+The sender cases need the cast link (WebSocket server and cast callbacks) wired into
+StartServices; they are skipped until ORRIN_E2E_SENDER=1 is set for them in
+tests/e2e/CMakeLists.txt.
+"""
+import asyncio
+import os
+import signal
+import socket
+import subprocess
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from x11_session import Xvfb  # noqa: E402
+
+BINARY = ""
+ARTIFACTS = ""
+SENDER_CASES = os.environ.get("ORRIN_E2E_SENDER") == "1"
+
+GREEN = (0, 255, 0)
+WHITE = (255, 255, 255)
+GREY = (192, 192, 192)
+WEBSITE = (128, 128, 255)
+BLACK = (0, 0, 0)
+ORANGE = (255, 165, 0)
+INFO_CAPTION_BAR = (60, 90, 150)  # a colour no screen text produces, unlike the light panel
+ERROR_CAPTION_BAR = (170, 40, 40)
+
+WAITING_TITLE = "Tavoli网投屏接受客户端 - 等待连接..."
+
+
+def wait_until(condition, timeout=10.0, step=0.05):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        value = condition()
+        if value:
+            return value
+        time.sleep(step)
+    return condition()
+
+
+class Receiver:
+    """The binary with its log in a file; stdout and stderr both land there."""
+
+    def __init__(self, env, name):
+        self.log_path = os.path.join(ARTIFACTS, name + ".log")
+        self.log_file = open(self.log_path, "wb")
+        self.process = subprocess.Popen([BINARY], env=env, stdout=self.log_file, stderr=subprocess.STDOUT)
+
+    def log(self):
+        with open(self.log_path, "rb") as f:
+            return f.read().decode("utf-8", "replace")
+
+    def wait_log(self, text, timeout=10.0):
+        return wait_until(lambda: text in self.log(), timeout)
+
+    def wait_exit(self, timeout=15.0):
+        try:
+            return self.process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            return None
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+        self.log_file.close()
+
+
+class WindowTest(unittest.TestCase):
+    def setUp(self):
+        self.x = Xvfb()
+        self.receiver = None
+
+    def tearDown(self):
+        if self.receiver is not None:
+            self.receiver.stop()
+        self.x.close()
+
+    def shot(self, name):
+        return self.x.screenshot(os.path.join(ARTIFACTS, f"{self.id().split('.')[-1]}-{name}.png"))
+
+    def start(self):
+        """Starts the receiver and returns its window once it shows the waiting title."""
+        self.receiver = Receiver(self.x.env, self.id().split(".")[-1])
+        window = self.x.find_window("^Tavoli")
+        self.assertIsNotNone(window, "no receiver window appeared:\n" + self.receiver.log())
+        self.assertTrue(wait_until(lambda: self.x.window_name(window) == WAITING_TITLE), self.x.window_name(window))
+        return window
+
+    def dismiss_info_box(self, window):
+        x, y, w, h = self.x.geometry(window)
+        self.assertTrue(wait_until(lambda: self.shot("info-box").count(INFO_CAPTION_BAR, x, y, x + w, y + h) > 5000),
+                        "the information box did not show")
+        self.x.key(window, "Return")
+        self.assertTrue(wait_until(lambda: self.shot("dismissed").count(INFO_CAPTION_BAR, x, y, x + w, y + h) == 0),
+                        "the information box did not close")
+
+    def assert_waiting_screen(self, screen, geometry):
+        x, y, w, h = geometry
+        self.assertEqual(screen.pixel(x + 3, y + 3), BLACK)
+        self.assertEqual(screen.pixel(x + w - 4, y + h - 4), BLACK)
+        # Each line in its band, centred: the middle third holds it, the outer strips do not.
+        self.assertGreater(screen.count(GREEN, x + w // 3, y + 50, x + 2 * w // 3, y + 150), 500)
+        self.assertEqual(screen.count(GREEN, x, y, x + w, y + 50), 0)
+        self.assertEqual(screen.count(GREEN, x, y + 50, x + w // 5, y + 150), 0)
+        self.assertGreater(screen.count(WHITE, x + w // 3, y + 180, x + 2 * w // 3, y + 220), 50)
+        self.assertGreater(screen.count(GREY, x + w // 3, y + 280, x + 2 * w // 3, y + 320), 30)
+        self.assertGreater(screen.count(GREY, x + w // 3, y + 330, x + 2 * w // 3, y + 370), 30)
+        self.assertGreater(screen.count(WEBSITE, x + w // 4, y + h - 80, x + 3 * w // 4, y + h - 40), 50)
+        self.assertEqual(screen.count(WEBSITE, x, y, x + w, y + h - 80), 0)
+
+    # -- cases that need only the window --------------------------------------------------
+
+    def test_waiting_screen_after_the_information_box(self):
+        window = self.start()
+        geometry = self.x.geometry(window)
+        self.assertEqual(geometry[2:], (1200, 800))  # the drawing area
+        self.assertEqual(self.x.outer_geometry(window)[:2], (100, 100))  # the frame's corner
+        self.dismiss_info_box(window)
+        self.assert_waiting_screen(self.shot("waiting"), geometry)
+        log = self.receiver.log()
+        for line in ("成功加载自定义图标", "SetWindowTextW result: 1", "Retrieved title length: 24"):
+            self.assertIn(line, log)
+
+    def test_f11_without_a_sender_changes_nothing(self):
+        window = self.start()
+        self.dismiss_info_box(window)
+        before = self.x.geometry(window)
+        for _ in range(3):
+            self.x.key(window, "F11")
+        self.x.key(window, "Escape")
+        time.sleep(0.3)  # give a wrong switch the time to show
+        self.assertEqual(self.x.geometry(window), before)
+        self.assert_waiting_screen(self.shot("after-f11"), before)
+        self.assertNotIn("全屏模式", self.receiver.log())
+
+    def test_closing_the_window_ends_the_process_with_0(self):
+        window = self.start()
+        # Closed while the information box is still open: the box does not hold it up.
+        self.x.close_window(window)
+        self.assertEqual(self.receiver.wait_exit(), 0, self.receiver.log())
+        if SENDER_CASES:
+            log = self.receiver.log()
+            self.assertIn("WebSocket服务器已停止", log)
+            self.assertIn("设备发现服务已停止", log)
+
+    def test_sigterm_and_sigint_take_the_close_path(self):
+        for sig in (signal.SIGTERM, signal.SIGINT):
+            window = self.start()
+            self.receiver.process.send_signal(sig)
+            self.assertEqual(self.receiver.wait_exit(), 0, self.receiver.log())
+            self.assertIsNotNone(window)
+            self.assertIsNone(self.x.find_window("^Tavoli", timeout=0.5))  # the window went with it
+            self.receiver.stop()
+
+    def test_without_a_display_it_runs_headless_until_sigterm(self):
+        env = dict(self.x.env)
+        env.pop("DISPLAY", None)
+        self.receiver = Receiver(env, "headless")
+        self.assertTrue(self.receiver.wait_log("No display could be opened"), self.receiver.log())
+        self.assertEqual(self.receiver.log().count("No display could be opened"), 1)
+        self.assertIsNone(self.receiver.process.poll())
+        self.receiver.process.send_signal(signal.SIGTERM)
+        self.assertEqual(self.receiver.wait_exit(), 0, self.receiver.log())
+
+    # -- cases with a sender (need the cast link) -----------------------------------------
+
+    def jpeg(self, width, height, colour):
+        path = os.path.join(ARTIFACTS, f"sent-{width}x{height}.jpg")
+        subprocess.run(["convert", "-size", f"{width}x{height}", f"xc:rgb{colour}", "-quality", "95", path],
+                       check=True, timeout=20)
+        with open(path, "rb") as f:
+            return f.read()
+
+    @unittest.skipUnless(SENDER_CASES, "needs the WebSocket server in StartServices")
+    def test_sender_session(self):
+        import websockets.client  # python3-websockets: a real third-party client
+
+        window = self.start()
+        self.dismiss_info_box(window)
+        red = (200, 40, 40)
+        picture = self.jpeg(1920, 1080, red)
+
+        async def session():
+            async with websockets.client.connect("ws://127.0.0.1:9959/", max_size=None) as ws:
+                local_port = ws.transport.get_extra_info("sockname")[1]
+                expected = f"Tavoli网投屏接受客户端 - 已连接: 127.0.0.1:{local_port}"
+                self.assertTrue(wait_until(lambda: self.x.window_name(window) == expected))
+                # One picture, letterboxed in the 1200x800 window: 1200x675 at 0,62.
+                await ws.send(bytes([0, 0, 0, 0, 1]) + picture)
+                x, y, w, h = self.x.geometry(window)
+                self.assertTrue(wait_until(lambda: self.shot("picture").count(red, x, y + 62, x + w, y + 737, 6)
+                                           > 0.99 * w * 675))
+                screen = self.shot("letterboxed")
+                self.assertEqual(screen.count(BLACK, x, y, x + w, y + 62), w * 62)
+                self.assertEqual(screen.count(BLACK, x, y + 737, x + w, y + h), w * 63)
+                # F11 fills the screen; ESC gives 800x600 at 100,100.
+                self.x.key(window, "F11")
+                self.assertTrue(wait_until(lambda: self.x.geometry(window) == (0, 0, self.x.width, self.x.height)))
+                await ws.send(bytes([0, 0, 0, 0, 2]) + picture)
+                self.assertTrue(wait_until(lambda: self.shot("fullscreen").count(WHITE, 10, 10, 400, 50) > 50))
+                self.x.key(window, "Escape")
+                self.assertTrue(wait_until(lambda: self.x.outer_geometry(window) == (100, 100, 800, 600)),
+                                self.x.outer_geometry(window))
+                # No pictures for four seconds: the screen-off screen and title.
+                self.assertTrue(wait_until(
+                    lambda: self.x.window_name(window) == "Tavoli网投屏接受客户端 - 设备息屏", timeout=6))
+                x, y, w, h = self.x.geometry(window)
+                screen = self.shot("screen-off")
+                self.assertEqual(screen.pixel(x + 3, y + 3), (32, 32, 32))
+                self.assertGreater(screen.count(ORANGE, x, y + 50, x + w, y + 150), 300)
+            # Disconnected: back to waiting.
+            self.assertTrue(wait_until(lambda: self.x.window_name(window) == WAITING_TITLE))
+            self.assert_waiting_screen(self.shot("disconnected"), self.x.geometry(window))
+
+        asyncio.run(session())
+        self.x.close_window(window)
+        self.assertEqual(self.receiver.wait_exit(), 0, self.receiver.log())
+
+    @unittest.skipUnless(SENDER_CASES, "needs the WebSocket server in StartServices")
+    def test_port_taken_shows_the_error_box_and_exits_1(self):
+        blocker = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        # SO_REUSEADDR so a TIME_WAIT left by an earlier test does not stop the blocker; a
+        # listening socket still refuses the receiver's bind to any address.
+        blocker.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        blocker.bind(("127.0.0.1", 9959))  # loopback only; still collides with a bind to any address
+        blocker.listen(1)
+        try:
+            self.receiver = Receiver(self.x.env, "port-taken")
+            self.assertTrue(self.receiver.wait_log("Failed to bind socket: "), self.receiver.log())
+            window = self.x.find_window("^Tavoli")
+            x, y, w, h = self.x.geometry(window)
+            self.assertTrue(wait_until(lambda: self.shot("error-box").count(ERROR_CAPTION_BAR, x, y, x + w, y + h) > 5000))
+            self.assertIsNone(self.receiver.process.poll())  # the box waits for the person
+            self.x.key(window, "Return")
+            self.assertEqual(self.receiver.wait_exit(), 1, self.receiver.log())
+            log = self.receiver.log()
+            self.assertIn("Failed to start WebSocket server", log)
+            self.assertNotIn("投屏接收端已启动", log)
+        finally:
+            blocker.close()
+
+
+if __name__ == "__main__":
+    BINARY = sys.argv[1]
+    ARTIFACTS = sys.argv[2]
+    os.makedirs(ARTIFACTS, exist_ok=True)
+    unittest.main(argv=[sys.argv[0]] + sys.argv[3:], verbosity=2)

@@ -1,0 +1,151 @@
+"""A private X server and the few X calls the window tests need, for /usr/bin/python3.
+
+Xvfb picks its own free display number (-displayfd), so tests never collide with a
+person's desktop or with each other. A window manager (openbox) runs on it as on any
+desktop: full screen, decorations and placement are its business. Screenshots are taken with ImageMagick's `import` and
+read back as raw RGB; the window is driven with xdotool (keys through XTEST, as a keyboard
+would) and closed through WM_DELETE_WINDOW, as a window manager's close button does.
+"""
+import ctypes
+import ctypes.util
+import os
+import subprocess
+import time
+
+
+class Xvfb:
+    def __init__(self, width=1600, height=1000):
+        self.width = width
+        self.height = height
+        read_end, write_end = os.pipe()
+        self.process = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", f"{width}x{height}x24", "-nolisten", "tcp"],
+            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        number = b""
+        with os.fdopen(read_end, "rb") as pipe:
+            while not number.endswith(b"\n"):
+                chunk = pipe.read(1)
+                if not chunk:
+                    raise RuntimeError("Xvfb did not report a display number")
+                number += chunk
+        self.display = ":" + number.decode().strip()
+        self.env = dict(os.environ, DISPLAY=self.display)
+        self.env.pop("WAYLAND_DISPLAY", None)
+        self.env.pop("SDL_VIDEODRIVER", None)
+        self.window_manager = subprocess.Popen(["openbox", "--sm-disable"], env=self.env,
+                                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 10
+        while "window id" not in self.run("xprop", "-root", "_NET_SUPPORTING_WM_CHECK").stdout:
+            if time.monotonic() > deadline:
+                raise RuntimeError("openbox did not start on " + self.display)
+            time.sleep(0.05)
+
+    def close(self):
+        self.window_manager.terminate()
+        self.window_manager.wait(timeout=10)
+        self.process.terminate()
+        self.process.wait(timeout=10)
+
+    def run(self, *args):
+        return subprocess.run(list(args), env=self.env, capture_output=True, text=True, timeout=20)
+
+    def find_window(self, name_pattern, timeout=10.0):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            result = self.run("xdotool", "search", "--onlyvisible", "--name", name_pattern)
+            ids = result.stdout.split()
+            if ids:
+                return int(ids[0])
+            time.sleep(0.05)
+        return None
+
+    def window_name(self, window):
+        return self.run("xdotool", "getwindowname", str(window)).stdout.rstrip("\n")
+
+    def geometry(self, window):
+        """(x, y, width, height) of the window's inner area on the screen."""
+        out = self.run("xwininfo", "-id", str(window)).stdout
+        values = {}
+        for line in out.splitlines():
+            line = line.strip()
+            for key in ("Absolute upper-left X", "Absolute upper-left Y", "Width", "Height"):
+                if line.startswith(key + ":"):
+                    values[key] = int(line.split(":")[1])
+        return (values["Absolute upper-left X"], values["Absolute upper-left Y"], values["Width"], values["Height"])
+
+    def outer_geometry(self, window):
+        """(x, y, width, height) of the window with the window manager's frame."""
+        x, y, w, h = self.geometry(window)
+        out = self.run("xprop", "-id", str(window), "_NET_FRAME_EXTENTS").stdout
+        if "=" not in out:
+            return (x, y, w, h)
+        left, right, top, bottom = (int(v) for v in out.split("=")[1].split(","))
+        return (x - left, y - top, w + left + right, h + top + bottom)
+
+    def key(self, window, key):
+        self.run("xdotool", "windowfocus", "--sync", str(window))
+        self.run("xdotool", "key", key)
+
+    def screenshot(self, path):
+        """Saves a PNG (kept as an artifact) and returns the screen as a Screen."""
+        subprocess.run(["import", "-window", "root", path], env=self.env, check=True, timeout=20)
+        raw = subprocess.run(["convert", path, "-depth", "8", "rgb:-"], check=True, capture_output=True,
+                             timeout=20).stdout
+        return Screen(raw, self.width, self.height)
+
+    def close_window(self, window):
+        """Sends WM_DELETE_WINDOW, the message a window manager's close button sends."""
+        x11 = ctypes.cdll.LoadLibrary(ctypes.util.find_library("X11"))
+        x11.XOpenDisplay.restype = ctypes.c_void_p
+        x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        x11.XInternAtom.restype = ctypes.c_ulong
+        x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+        x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long, ctypes.c_void_p]
+        x11.XFlush.argtypes = [ctypes.c_void_p]
+        x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+
+        class ClientMessage(ctypes.Structure):
+            _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
+                        ("display", ctypes.c_void_p), ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
+                        ("format", ctypes.c_int), ("data", ctypes.c_long * 5), ("pad", ctypes.c_long * 12)]
+
+        display = x11.XOpenDisplay(self.display.encode())
+        if not display:
+            raise RuntimeError("cannot open " + self.display)
+        try:
+            event = ClientMessage()
+            event.type = 33  # ClientMessage
+            event.window = window
+            event.message_type = x11.XInternAtom(display, b"WM_PROTOCOLS", 0)
+            event.format = 32
+            event.data[0] = x11.XInternAtom(display, b"WM_DELETE_WINDOW", 0)
+            event.data[1] = 0  # CurrentTime
+            x11.XSendEvent(display, window, 0, 0, ctypes.byref(event))
+            x11.XFlush(display)
+        finally:
+            x11.XCloseDisplay(display)
+
+
+class Screen:
+    def __init__(self, raw, width, height):
+        self.raw = raw
+        self.width = width
+        self.height = height
+
+    def pixel(self, x, y):
+        i = (y * self.width + x) * 3
+        return tuple(self.raw[i:i + 3])
+
+    def count(self, colour, left, top, right, bottom, tolerance=0):
+        """Pixels within `tolerance` of `colour` in the rectangle [left, right) x [top, bottom)."""
+        n = 0
+        r, g, b = colour
+        for y in range(max(top, 0), min(bottom, self.height)):
+            row = y * self.width * 3
+            for x in range(max(left, 0), min(right, self.width)):
+                i = row + x * 3
+                if (abs(self.raw[i] - r) <= tolerance and abs(self.raw[i + 1] - g) <= tolerance
+                        and abs(self.raw[i + 2] - b) <= tolerance):
+                    n += 1
+        return n
