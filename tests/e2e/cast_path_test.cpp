@@ -1,0 +1,112 @@
+// The cast path end to end inside one process: the real WebSocket server on a loopback
+// port, the real cast callbacks and audio output behind it, and our own sender's client
+// code in front of it. What arrives is read back from the display state and from the
+// file SDL's disk audio driver plays into.
+#include <gtest/gtest.h>
+#include <turbojpeg.h>
+
+#include <chrono>
+#include <thread>
+
+#include "media/audio_playback.h"
+#include "media/cast_callbacks.h"
+#include "media/disk_audio.h"
+#include "media/display_state.h"
+#include "media/jpeg_maker.h"
+#include "net/websocket/websocket_server.h"
+#include "test_support/log_capture.h"
+#include "ws_client.h"
+
+namespace orrin {
+namespace {
+
+using namespace std::chrono_literals;
+using cast::MakeCastMessage;
+using cast::WsClient;
+
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 10s) {
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (condition()) return true;
+    std::this_thread::sleep_for(5ms);
+  }
+  return condition();
+}
+
+class CastPath : public testing::Test {
+ protected:
+  void SetUp() override {
+    ResetDisplayStateForTesting();
+    ResetCastCallbacksForTesting();
+    ResetAudioForTesting();
+    server.SetVideoFrameCallback(OnVideoFrame);
+    server.SetAudioFrameCallback(OnAudioFrame);
+    server.SetConnectionCallback(OnConnectionChanged);
+    server.SetErrorCallback(OnError);
+    ASSERT_TRUE(server.Start());
+  }
+  void TearDown() override {
+    server.Stop();
+    ResetAudioForTesting();
+    ResetDisplayStateForTesting();
+  }
+
+  void Connect(WsClient& client) {
+    std::string detail;
+    ASSERT_EQ(client.Connect("127.0.0.1", server.ListeningPort(), 5, detail), WsClient::Status::Ok) << detail;
+    ASSERT_TRUE(WaitUntil([] { return isConnected.load(); }));
+  }
+
+  static std::pair<int, int> CurrentSize() {
+    std::lock_guard<std::mutex> lock(frameMutex);
+    return currentFrame ? std::pair{currentFrame->width, currentFrame->height} : std::pair{0, 0};
+  }
+
+  test::LogCapture log;
+  WebSocketServer server{0};
+};
+
+TEST_F(CastPath, APictureSentWholeOrInFragmentsBecomesTheCurrentFrame) {
+  WsClient client;
+  Connect(client);
+  std::string detail;
+  ByteBuffer wide = test::CompressJpeg(test::MakeTestImage(640, 360, 1), TJSAMP_420, 85);
+  ASSERT_EQ(client.SendMessage(MakeCastMessage(0, 256, wide), 1, detail), WsClient::Status::Ok) << detail;
+  ASSERT_TRUE(WaitUntil([] { return CurrentSize() == std::pair{640, 360}; })) << CurrentSize().first;
+  EXPECT_TRUE(log.Contains("Processing frame: type=0, timestamp=256, data_size=" + std::to_string(wide.size())));
+
+  // The throttle takes one picture per 20 ms; the next one arrives later than that.
+  std::this_thread::sleep_for(30ms);
+  ByteBuffer tall = test::CompressJpeg(test::MakeTestImage(360, 800, 2), TJSAMP_444, 85);
+  ASSERT_EQ(client.SendMessage(MakeCastMessage(0, 257, tall), 3, detail), WsClient::Status::Ok) << detail;
+  ASSERT_TRUE(WaitUntil([] { return CurrentSize() == std::pair{360, 800}; })) << CurrentSize().first;
+  EXPECT_EQ(currentFrame->format, PixelFormat::RGB24);
+  EXPECT_EQ(log.Count("Failed"), 0);
+
+  client = WsClient();  // the sender goes away: its picture goes with it
+  EXPECT_TRUE(WaitUntil([] { return !isConnected.load() && CurrentSize() == std::pair{0, 0}; }));
+}
+
+TEST_F(CastPath, SoundPlaysInOrderAndTheDeviceOutlivesTheSender) {
+  test::DiskAudioFile disk(5);
+  disk.Apply();
+  ByteBuffer expected;
+  std::string detail;
+  for (int sender = 0; sender < 2; ++sender) {
+    WsClient client;
+    Connect(client);
+    for (unsigned i = 0; i < 10; ++i) {
+      ByteBuffer pcm = test::MakeSound(640, sender * 100 + i);  // 20 ms frames, as a phone sends
+      ASSERT_EQ(client.SendMessage(MakeCastMessage(1, i, pcm), 1, detail), WsClient::Status::Ok) << detail;
+      expected.insert(expected.end(), pcm.begin(), pcm.end());
+    }
+    ASSERT_TRUE(disk.WaitForSound(expected.size())) << disk.SoundOnly().size() << " of " << expected.size();
+  }
+  server.Stop();
+  CloseAudioDevice();
+  EXPECT_EQ(disk.SoundOnly(), expected);
+  EXPECT_EQ(log.Count("Audio device initialized successfully"), 1);
+}
+
+}  // namespace
+}  // namespace orrin
