@@ -11,10 +11,11 @@ import struct
 import subprocess
 import sys
 import tempfile
-import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import receiver_process  # noqa: E402
+from receiver_process import wait_until  # noqa: E402
 from x11_session import Xvfb  # noqa: E402
 
 RECEIVER = ""
@@ -24,44 +25,20 @@ ARTIFACTS = ""
 EXIT_BAD_INPUT, EXIT_CONNECT_FAILED, EXIT_HANDSHAKE_REFUSED, EXIT_CONNECTION_LOST = 2, 3, 4, 5
 
 
-def wait_until(condition, timeout=10.0, step=0.05):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        value = condition()
-        if value:
-            return value
-        time.sleep(step)
-    return condition()
-
-
 def headless_env(**extra):
     env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY", "SDL_VIDEODRIVER")}
     env.update(extra)
     return env
 
 
-class Receiver:
+class Receiver(receiver_process.Receiver):
     def __init__(self, env, name):
-        self.log_path = os.path.join(ARTIFACTS, name + ".log")
-        self.log_file = open(self.log_path, "wb")
-        self.process = subprocess.Popen([RECEIVER], env=env, stdout=self.log_file, stderr=subprocess.STDOUT)
+        super().__init__(RECEIVER, env, os.path.join(ARTIFACTS, name + ".log"))
         if not wait_until(lambda: "WebSocket服务器启动成功" in self.log() and "UDP广播监听线程已启动" in self.log()):
             raise RuntimeError("the receiver did not start:\n" + self.log())
 
-    def log(self):
-        with open(self.log_path, "rb") as f:
-            return f.read().decode("utf-8", "replace")
-
     def stop(self):
-        if self.process.poll() is None:
-            self.process.send_signal(signal.SIGTERM)
-            try:
-                self.process.wait(timeout=15)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
-        self.log_file.close()
-        return self.process.returncode
+        return self.terminate()
 
 
 def cast(*args, timeout=60):

@@ -18,6 +18,8 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import receiver_process  # noqa: E402
+from receiver_process import wait_until  # noqa: E402
 from x11_session import Xvfb  # noqa: E402
 
 BINARY = ""
@@ -36,42 +38,8 @@ ERROR_CAPTION_BAR = (170, 40, 40)
 WAITING_TITLE = "Tavoli网投屏接受客户端 - 等待连接..."
 
 
-def wait_until(condition, timeout=10.0, step=0.05):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        value = condition()
-        if value:
-            return value
-        time.sleep(step)
-    return condition()
-
-
-class Receiver:
-    """The binary with its log in a file; stdout and stderr both land there."""
-
-    def __init__(self, env, name):
-        self.log_path = os.path.join(ARTIFACTS, name + ".log")
-        self.log_file = open(self.log_path, "wb")
-        self.process = subprocess.Popen([BINARY], env=env, stdout=self.log_file, stderr=subprocess.STDOUT)
-
-    def log(self):
-        with open(self.log_path, "rb") as f:
-            return f.read().decode("utf-8", "replace")
-
-    def wait_log(self, text, timeout=10.0):
-        return wait_until(lambda: text in self.log(), timeout)
-
-    def wait_exit(self, timeout=15.0):
-        try:
-            return self.process.wait(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            return None
-
-    def stop(self):
-        if self.process.poll() is None:
-            self.process.kill()
-            self.process.wait()
-        self.log_file.close()
+def Receiver(env, name):
+    return receiver_process.Receiver(BINARY, env, os.path.join(ARTIFACTS, name + ".log"))
 
 
 class WindowTest(unittest.TestCase):

@@ -7,18 +7,12 @@
 #include <chrono>
 #include <cstring>
 
+#include "deadline.h"
 #include "net/discovery/discovery_protocol.h"
 #include "net/socket.h"
 
 namespace orrin::cast {
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-int RemainingMs(Clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return left > 0 ? static_cast<int>(left) : 0;
-}
 
 bool Resolve(const std::string& address, uint16_t port, sockaddr_in& out) {
   out = {};

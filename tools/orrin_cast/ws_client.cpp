@@ -11,19 +11,13 @@
 #include <chrono>
 #include <cstring>
 
+#include "deadline.h"
 #include "net/websocket/frame_parser.h"
 #include "net/websocket/frame_writer.h"
 #include "net/websocket/handshake.h"
 
 namespace orrin::cast {
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-int RemainingMs(Clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return left > 0 ? static_cast<int>(left) : 0;
-}
 
 // Connects with a deadline (a blocking connect to an unreachable host can hang for minutes).
 int ConnectWithin(const addrinfo& target, Clock::time_point deadline, std::string& detail) {
