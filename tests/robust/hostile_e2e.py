@@ -240,7 +240,13 @@ class Pictures:
 # --- the tests -------------------------------------------------------------------------------
 
 def slow(test):
-    return unittest.skipUnless(SLOW, "slow: only in `make robust`")(test)
+    """Runs the case only with --slow (read when the case runs, after the options)."""
+    def run(self):
+        if not SLOW:
+            self.skipTest("slow: only in `make robust`")
+        test(self)
+    run.__name__ = test.__name__
+    return run
 
 
 class HostileTest(unittest.TestCase):
