@@ -22,6 +22,9 @@ import unittest
 
 RECEIVER = CAST = MANY_SCANS = ARTIFACTS = ""
 SLOW = False
+# A sanitizer's allocator keeps freed memory back on purpose (quarantine, shadow), so
+# resident memory says nothing there; the sanitizer itself checks memory instead.
+RSS_LIMITS = os.environ.get("ORRIN_ROBUST_SANITIZED", "") == ""
 ROWS = []
 
 WS_PORT, UDP_PORT, TCP_PORT = 9959, 8888, 8889
@@ -298,7 +301,8 @@ class HostileTest(unittest.TestCase):
                      f"fds {self.base.fds}->{after.fds}, RSS {growth:+.1f} MiB")
         self.notes.append(resources)
         self.assertTrue(ok, f"threads/fds not back: before {self.base}, after {after}")
-        self.assertLess(growth, rss_slack_mib, f"RSS grew: before {self.base}, after {after}")
+        if RSS_LIMITS:
+            self.assertLess(growth, rss_slack_mib, f"RSS grew: before {self.base}, after {after}")
 
     def row(self, expected, seen):
         ROWS.append((self.name, expected, "; ".join([seen] + self.notes)))
@@ -477,7 +481,8 @@ class HostileTest(unittest.TestCase):
             self.wait_log("Failed to create bitmap from JPEG data", count=failed + 1)
             self.assertEqual(self.receiver.count(DECODED), decoded, name)
             growth = (self.receiver.usage().rss_kib - peak_before) / 1024
-            self.assertLess(growth, 8, name)
+            if RSS_LIMITS:
+                self.assertLess(growth, 8, name)
             seen.append(f"{name} refused in {elapsed * 1000:.0f} ms (RSS {growth:+.1f} MiB)")
         log = self.receiver.log()
         self.assertIn("JPEG too large: 65500x65500", log)
