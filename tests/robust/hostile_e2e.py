@@ -425,7 +425,7 @@ class HostileTest(unittest.TestCase):
             data = frame(0x2, cast_message(0, self.pictures.good + bytes(size)))
             s.sendall(data[: len(data) // 2])
             reset(s)
-        self.wait_log("客户端处理线程已退出", count=4)
+        self.wait_log("客户端处理线程已退出", timeout=30, count=4)
         self.settle(16)
         self.row("connection ended, nothing kept", "3 resets (1 kB, 300 kB, 5 MiB payloads) cleaned up")
 
