@@ -1,6 +1,6 @@
 # The two commands a newcomer needs: `make run` and `make test`. Both install what is
 # missing, configure and build first.
-.PHONY: setup configure build run test asan-test tsan-test bench fuzz format clean
+.PHONY: setup configure build run test asan-test tsan-test bench fuzz robust soak format clean
 
 JOBS ?= 2
 
@@ -37,6 +37,17 @@ tsan-test: setup
 
 bench: build
 	@bench/run_all.sh
+
+# Every hostile-sender case against the real binary, slow ones included, then the table.
+robust: build
+	@tests/robust/in_private_net.sh /usr/bin/python3 tests/robust/hostile_e2e.py build/bin/orrin-receiver \
+	  build/bin/orrin-cast build/bin/many_scans_jpeg build/robust-artifacts --slow --table build/robust-table.md
+
+# A long cast under Xvfb (SOAK_MINUTES, default 30): memory, descriptors and threads sampled
+# every 10 s into build/soak.csv and build/soak.png. Not part of CI.
+soak: build
+	@tests/robust/in_private_net.sh /usr/bin/python3 tests/robust/soak.py build/bin/orrin-receiver \
+	  build/bin/orrin-cast build/soak $(or $(SOAK_MINUTES),30)
 
 fuzz: setup
 	@scripts/fuzz.sh $(FUZZ_SECONDS)

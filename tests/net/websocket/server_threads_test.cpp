@@ -43,6 +43,40 @@ TEST(ServerThreads, RapidReplacementsLeaveNothingBehind) {
   EXPECT_EQ(test::OpenDescriptorCount(), descriptors);
 }
 
+// Senders that connect and reset at once, before, during or after their request: each one
+// becomes current and is let go, and the server still serves the next sender.
+TEST(ServerThreads, ConnectAndResetCyclesLeaveNothingBehind) {
+  const int descriptors = test::OpenDescriptorCount();
+  const int threads = test::BaselineThreadCount();
+  test::ConnectionLog connections;
+  {
+    WebSocketServer server(0);
+    server.SetConnectionCallback([&](bool c, const std::string& i) { connections(c, i); });
+    ASSERT_TRUE(server.Start());
+    const std::string request = test::UpgradeRequest();
+    for (int i = 0; i < 1000; ++i) {
+      RawClient client(server.ListeningPort());
+      ASSERT_TRUE(client.Connected());
+      if (i % 3 == 1) client.Send(request.substr(0, static_cast<size_t>(i) % request.size()));
+      if (i % 3 == 2) client.Send(request);
+      client.Reset();
+    }
+    RawClient last(server.ListeningPort());
+    ASSERT_TRUE(last.Handshake());
+    ASSERT_TRUE(test::Eventually([&] {
+      auto events = connections.Events();
+      return !events.empty() && events.back().first;
+    }, 30s));
+    server.Stop();
+  }
+  auto events = connections.Events();
+  // Linux keeps a connection reset in the accept queue, so every one of them was taken.
+  ASSERT_EQ(events.size(), 2u * 1001u);
+  for (size_t i = 0; i < events.size(); ++i) ASSERT_EQ(events[i].first, i % 2 == 0) << i;
+  EXPECT_TRUE(test::Eventually([&] { return test::ThreadCount() == threads; }));
+  EXPECT_EQ(test::OpenDescriptorCount(), descriptors);
+}
+
 TEST(ServerThreads, StopEndsBlockedReceivesPromptly) {
   const int descriptors = test::OpenDescriptorCount();
   const int threads = test::BaselineThreadCount();

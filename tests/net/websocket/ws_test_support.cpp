@@ -59,6 +59,13 @@ bool RawClient::Send(const ByteBuffer& bytes) {
 
 void RawClient::ShutdownWrite() { ::shutdown(socket_.Fd(), SHUT_WR); }
 
+void RawClient::Reset() {
+  linger abort{1, 0};  // zero linger time: close sends RST and drops unsent data
+  ::setsockopt(socket_.Fd(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+  socket_.Close();
+  connected_ = false;
+}
+
 ByteBuffer RawClient::Read(size_t size, std::chrono::milliseconds timeout) {
   ByteBuffer bytes;
   auto end = std::chrono::steady_clock::now() + timeout;

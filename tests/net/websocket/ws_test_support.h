@@ -35,6 +35,8 @@ class RawClient {
   bool Send(const std::string& bytes);
   bool Send(const ByteBuffer& bytes);
   void ShutdownWrite();
+  // Closes with a reset (RST) instead of an orderly FIN, as a crashed or killed sender does.
+  void Reset();
   // Reads until `size` bytes arrived (fewer on time-out or close).
   ByteBuffer Read(size_t size, std::chrono::milliseconds timeout = 5s);
   // Reads up to and including the blank line.
