@@ -8,7 +8,6 @@
 #include <string>
 
 #include "support/log.h"
-#include "support/tick.h"
 
 namespace orrin {
 namespace {
@@ -20,9 +19,6 @@ struct AudioDevice {
   std::mutex mutex;
   SDL_AudioDeviceID id = 0;  // 0: closed
   bool isAudioInitialized = false;
-  // Opens that failed since the device was last open, and when the last one failed.
-  uint64_t failedOpens = 0;
-  uint32_t lastFailedOpen = 0;
 };
 
 AudioDevice& Device() {
@@ -58,28 +54,13 @@ void CloseLocked(AudioDevice& device) {
   device.isAudioInitialized = false;
 }
 
-// Thinned like dropped frames: a machine without sound would otherwise log every frame.
-bool ShouldLogOpenFailure(uint64_t failures) {
-  return failures == 1 || failures % AUDIO_OPEN_FAILURE_LOG_EVERY == 0;
-}
-
-void NoteFailedOpen(AudioDevice& device, const std::string& line) {
-  device.lastFailedOpen = Tick();
-  if (ShouldLogOpenFailure(++device.failedOpens)) {
-    LogError(line + " (" + std::to_string(device.failedOpens) + " failed so far)");
-  }
-}
-
 bool InitLocked(AudioDevice& device) {
   if (device.isAudioInitialized) return true;
-  // Without a sound device every frame would start SDL's audio again (probing the sound
-  // servers) 50 times a second; once a second still picks up a device plugged in later.
-  if (device.failedOpens > 0 && TicksBetween(device.lastFailedOpen, Tick()) < AUDIO_OPEN_RETRY_MS) return false;
   // SDL counts subsystem initialisations, so this is safe whether or not the application
   // has started SDL already, and CloseLocked gives back exactly this one.
   int initResult = SDL_InitSubSystem(SDL_INIT_AUDIO);
   if (initResult != 0) {
-    NoteFailedOpen(device, SdlFailure("Failed to open audio device: ", initResult));
+    LogError(SdlFailure("Failed to open audio device: ", initResult));
     return false;
   }
   SDL_AudioSpec wanted{};
@@ -93,13 +74,12 @@ bool InitLocked(AudioDevice& device) {
   if (id == 0) {
     std::string line = SdlFailure("Failed to open audio device: ", id);
     SDL_QuitSubSystem(SDL_INIT_AUDIO);  // so the next try reads the driver choice afresh
-    NoteFailedOpen(device, line);
+    LogError(line);
     return false;
   }
   SDL_PauseAudioDevice(id, 0);
   device.id = id;
   device.isAudioInitialized = true;
-  device.failedOpens = 0;
   LogInfo("Audio device initialized successfully");
   return true;
 }
@@ -186,11 +166,6 @@ uint64_t DroppedAudioFrames() { return droppedFrames.load(); }
 
 void ResetAudioForTesting() {
   CloseAudioDevice();
-  {
-    AudioDevice& device = Device();
-    std::lock_guard<std::mutex> lock(device.mutex);
-    device.failedOpens = 0;
-  }
   audioFrameCount = 0;
   droppedFrames = 0;
 }

@@ -20,10 +20,6 @@ constexpr size_t MIN_AUDIO_BYTES = 100;    // shorter payloads are not played
 // otherwise grow both memory and the delay behind the picture without bound.
 constexpr size_t MAX_QUEUED_AUDIO_BYTES = AUDIO_BYTES_PER_SECOND;
 constexpr uint64_t AUDIO_DROP_LOG_EVERY = 50;  // dropped frames: the 1st and every 50th logged
-// Without a device: another open is tried at most once a second, and of the failed opens
-// the 1st and every 50th is logged.
-constexpr uint32_t AUDIO_OPEN_RETRY_MS = 1000;
-constexpr uint64_t AUDIO_OPEN_FAILURE_LOG_EVERY = 50;
 
 // The server's audio callback: counts the frame, logs every 50th, plays it. Never throws.
 // Runs on the sender's client thread and never waits for the sound card.

@@ -15,7 +15,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import receiver_process  # noqa: E402
-from receiver_process import wait_until  # noqa: E402
+from receiver_process import headless_env, wait_until  # noqa: E402
 from x11_session import Xvfb  # noqa: E402
 
 RECEIVER = ""
@@ -23,12 +23,6 @@ CAST = ""
 ARTIFACTS = ""
 
 EXIT_BAD_INPUT, EXIT_CONNECT_FAILED, EXIT_HANDSHAKE_REFUSED, EXIT_CONNECTION_LOST = 2, 3, 4, 5
-
-
-def headless_env(**extra):
-    env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY", "SDL_VIDEODRIVER")}
-    env.update(extra)
-    return env
 
 
 class Receiver(receiver_process.Receiver):

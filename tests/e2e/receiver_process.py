@@ -1,10 +1,11 @@
 """The real orrin-receiver as a child process, for the end-to-end drivers (/usr/bin/python3)."""
+import os
 import signal
 import subprocess
 import time
 
 
-def wait_until(condition, timeout=10.0, step=0.05):
+def wait_until(condition, timeout=30.0, step=0.05):
     """Polls `condition` until it gives a true value or `timeout` seconds pass; returns its last value."""
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
@@ -13,6 +14,13 @@ def wait_until(condition, timeout=10.0, step=0.05):
             return value
         time.sleep(step)
     return condition()
+
+
+def headless_env(**extra):
+    """The environment without any display: the receiver then serves without a window."""
+    env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY", "SDL_VIDEODRIVER")}
+    env.update(extra)
+    return env
 
 
 class Receiver:
@@ -27,7 +35,7 @@ class Receiver:
         with open(self.log_path, "rb") as f:
             return f.read().decode("utf-8", "replace")
 
-    def wait_log(self, text, timeout=10.0):
+    def wait_log(self, text, timeout=30.0):
         return wait_until(lambda: text in self.log(), timeout)
 
     def wait_exit(self, timeout=15.0):

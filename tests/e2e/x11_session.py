@@ -50,7 +50,7 @@ class Xvfb:
     def run(self, *args):
         return subprocess.run(list(args), env=self.env, capture_output=True, text=True, timeout=20)
 
-    def find_window(self, name_pattern, timeout=10.0):
+    def find_window(self, name_pattern, timeout=30.0):
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:
             result = self.run("xdotool", "search", "--onlyvisible", "--name", name_pattern)

@@ -20,6 +20,10 @@ import tempfile
 import time
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+import receiver_process  # noqa: E402
+from receiver_process import wait_until  # noqa: E402
+
 RECEIVER = CAST = MANY_SCANS = ARTIFACTS = ""
 SLOW = False
 # A sanitizer's allocator keeps freed memory back on purpose (quarantine, shadow), so
@@ -33,22 +37,8 @@ DECODED = "Successfully created HBITMAP"
 MIB = 1024 * 1024
 
 
-def wait_until(condition, timeout=10.0, step=0.02):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        value = condition()
-        if value:
-            return value
-        time.sleep(step)
-    return condition()
-
-
 def headless_env(**extra):
-    env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY", "SDL_VIDEODRIVER")}
-    env.setdefault("SDL_AUDIODRIVER", "disk")
-    env.setdefault("SDL_DISKAUDIOFILE", "/dev/null")
-    env.update(extra)
-    return env
+    return receiver_process.headless_env(**{"SDL_AUDIODRIVER": "disk", "SDL_DISKAUDIOFILE": "/dev/null", **extra})
 
 
 class Usage:
@@ -640,7 +630,7 @@ class HostileTest(unittest.TestCase):
 
 
 class NoAudioDeviceTest(HostileTest):
-    """The same receiver with no sound device at all: sound frames are dropped quietly."""
+    """The same receiver with no sound device at all: sound frames are lost, pictures go on."""
 
     def receiver_env(self):
         return {"SDL_AUDIODRIVER": "nonexistent"}
@@ -651,10 +641,11 @@ class NoAudioDeviceTest(HostileTest):
         self.send_picture(s, self.pictures.good)
         self.assertEqual(self.receiver.count(DECODED), pictures_before + 1)
         s.close()
+        # Every frame tries the device again (one may appear) and says so.
         lines = self.receiver.count("Failed to open audio device")
-        self.assertLess(lines, 10, "one error line per sound frame floods the journal")
+        self.assertGreaterEqual(lines, 100)
         self.settle(4)
-        self.row("sound dropped with a thinned error line; pictures go on", f"{lines} error lines for 100 sound frames")
+        self.row("sound frames lost, each retried and logged; pictures go on", f"{lines} error lines for 100 sound frames")
 
 
 def load_tests(loader, tests, pattern):

@@ -16,13 +16,17 @@ constexpr uint8_t DIGITS[10][5] = {
 
 }  // namespace
 
+// TurboJPEG reads 4:2:0 planes padded to whole chroma samples: the Y plane of a 321x241
+// picture is 322x242. The drawing covers only the picture; the padding stays mid-grey.
 PatternEncoder::PatternEncoder(int width, int height, int quality)
     : width_(width),
       height_(height),
       quality_(quality),
-      y_(static_cast<size_t>(width) * height),
-      u_(static_cast<size_t>((width + 1) / 2) * ((height + 1) / 2)),
-      v_(u_.size()),
+      yPitch_(tjPlaneWidth(0, width, TJSAMP_420)),
+      cPitch_(tjPlaneWidth(1, width, TJSAMP_420)),
+      y_(static_cast<size_t>(yPitch_) * tjPlaneHeight(0, height, TJSAMP_420), 128),
+      u_(static_cast<size_t>(cPitch_) * tjPlaneHeight(1, height, TJSAMP_420), 128),
+      v_(u_.size(), 128),
       compressor_(tjInitCompress()) {}
 
 PatternEncoder::~PatternEncoder() {
@@ -30,10 +34,10 @@ PatternEncoder::~PatternEncoder() {
 }
 
 void PatternEncoder::Draw(long index) {
-  const int cw = (width_ + 1) / 2, ch = (height_ + 1) / 2;
+  const int cw = cPitch_, ch = static_cast<int>(u_.size() / static_cast<size_t>(cPitch_));
   const int shift = static_cast<int>(index * 4);
   for (int y = 0; y < height_; ++y) {
-    uint8_t* row = y_.data() + static_cast<size_t>(y) * width_;
+    uint8_t* row = y_.data() + static_cast<size_t>(y) * yPitch_;
     for (int x = 0; x < width_; ++x) {
       // Diagonal bands plus a little pixel-level texture so the JPEG has real detail.
       int value = ((x + y + shift) & 255) / 2 + 40 + (((x * 7) ^ (y * 13)) & 15);
@@ -50,7 +54,7 @@ void PatternEncoder::Draw(long index) {
   // A white bar sweeping from left to right, once every 2 seconds at 30 fps.
   int barWidth = std::max(4, width_ / 40);
   int barX = static_cast<int>((index % 60) * (width_ - barWidth) / 59);
-  for (int y = 0; y < height_; ++y) std::memset(y_.data() + static_cast<size_t>(y) * width_ + barX, 235, barWidth);
+  for (int y = 0; y < height_; ++y) std::memset(y_.data() + static_cast<size_t>(y) * yPitch_ + barX, 235, barWidth);
 
   // The frame number, black on white, at the top left.
   std::string digits = std::to_string(index);
@@ -58,7 +62,7 @@ void PatternEncoder::Draw(long index) {
   int boxW = static_cast<int>(digits.size()) * 4 * scale + scale;
   int boxH = 7 * scale;
   for (int y = 0; y < std::min(boxH, height_); ++y)
-    std::memset(y_.data() + static_cast<size_t>(y) * width_, 235, std::min(boxW, width_));
+    std::memset(y_.data() + static_cast<size_t>(y) * yPitch_, 235, std::min(boxW, width_));
   for (size_t d = 0; d < digits.size(); ++d) {
     const uint8_t* shape = DIGITS[digits[d] - '0'];
     for (int r = 0; r < 5; ++r) {
@@ -66,7 +70,7 @@ void PatternEncoder::Draw(long index) {
         if (!(shape[r] & (4 >> c))) continue;
         int x0 = scale + static_cast<int>(d) * 4 * scale + c * scale, y0 = scale + r * scale;
         for (int y = y0; y < std::min(y0 + scale, height_); ++y)
-          for (int x = x0; x < std::min(x0 + scale, width_); ++x) y_[static_cast<size_t>(y) * width_ + x] = 16;
+          for (int x = x0; x < std::min(x0 + scale, width_); ++x) y_[static_cast<size_t>(y) * yPitch_ + x] = 16;
       }
     }
   }
@@ -79,7 +83,7 @@ ByteBuffer PatternEncoder::Encode(long index, std::string& error) {
   }
   Draw(index);
   const unsigned char* planes[3] = {y_.data(), u_.data(), v_.data()};
-  int strides[3] = {width_, (width_ + 1) / 2, (width_ + 1) / 2};
+  int strides[3] = {yPitch_, cPitch_, cPitch_};
   unsigned char* jpeg = nullptr;
   unsigned long size = 0;
   if (tjCompressFromYUVPlanes(compressor_, planes, width_, strides, height_, TJSAMP_420, &jpeg, &size, quality_,

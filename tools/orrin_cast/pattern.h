@@ -26,6 +26,8 @@ class PatternEncoder {
   int width_;
   int height_;
   int quality_;
+  int yPitch_;  // bytes per row of the Y plane
+  int cPitch_;  // bytes per row of the U and V planes
   ByteBuffer y_, u_, v_;
   void* compressor_;  // tjhandle
 };
