@@ -155,14 +155,16 @@ def bench_ingest():
             for name in (["tcp", "beast", "receiver"] * 2)[r % 3:r % 3 + 3]:
                 args = ("--raw-size", size, "--fps", 0, "--duration", seconds)
                 if name == "receiver":
+                    # --close: the sender's time ends when the receiver has read the last frame.
                     receiver = Receiver(f"ingest_{size}_{r}", ["--no-decode"], headless)
-                    sent, _, rate = cast(9959, *args)
+                    sent, _, rate = cast(9959, *args, "--close")
                     summary = receiver.stop()
                     if summary["received"] != sent:
                         raise RuntimeError(f"receiver counted {summary['received']} of {sent} frames")
                 else:
                     process = sink("tcp_sink" if name == "tcp" else "beast_sink", 19001)
-                    _, _, rate = cast(19001, *args)
+                    # Beast answers a close frame; the plain sink only sees the end of the stream.
+                    _, _, rate = cast(19001, *args, *(["--close"] if name == "beast" else []))
                     process.wait(timeout=30)
                 round_rates[name] = rate
                 rates[name].append(rate)
