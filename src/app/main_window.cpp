@@ -121,6 +121,9 @@ bool MainWindow::Create() {
     LogError(std::string("Failed to create renderer: ") + SDL_GetError());
     return false;
   }
+  if (SDL_RendererInfo info; SDL_GetRendererInfo(renderer_.get(), &info) == 0) {
+    LogInfo(std::string("Renderer: ") + info.name);  // what a delay figure was measured with
+  }
   fonts_ = FontSet::Open();
   painter_ = std::make_unique<Painter>(renderer_.get(), &fonts_);
 

@@ -20,7 +20,9 @@ PatternEncoder::PatternEncoder(int width, int height, int quality)
     : width_(width),
       height_(height),
       quality_(quality),
-      y_(static_cast<size_t>(width) * height),
+      // TurboJPEG reads the luma plane of a 4:2:0 picture in pairs of rows and columns: odd
+      // sides need one more row and column than are drawn, or the encoder reads past the plane.
+      y_(static_cast<size_t>(width + 1) * ((height + 1) / 2 * 2)),
       u_(static_cast<size_t>((width + 1) / 2) * ((height + 1) / 2)),
       v_(u_.size()),
       compressor_(tjInitCompress()) {}
