@@ -4,6 +4,8 @@
 #include <string>
 
 #include "app/app_icon.h"
+#include "media/cast_callbacks.h"
+#include "media/cast_stats.h"
 #include "media/display_state.h"
 #include "support/log.h"
 #include "support/tick.h"
@@ -118,6 +120,9 @@ bool MainWindow::Create() {
   if (!renderer_) {
     LogError(std::string("Failed to create renderer: ") + SDL_GetError());
     return false;
+  }
+  if (SDL_RendererInfo info; SDL_GetRendererInfo(renderer_.get(), &info) == 0) {
+    LogInfo(std::string("Renderer: ") + info.name);  // what a delay figure was measured with
   }
   fonts_ = FontSet::Open();
   painter_ = std::make_unique<Painter>(renderer_.get(), &fonts_);
@@ -346,10 +351,18 @@ void MainWindow::LeaveFullscreen() {
 void MainWindow::PaintNow() {
   needsPaint_ = false;
   if (!renderer_ || closing_) return;
+  RepaintTaken();  // before the picture is read: one stored after this asks again
+  const int64_t start = CastStatsEnabled() ? NowNs() : 0;
   painter_->Paint();
   okButton_ = panels_.empty() ? SDL_Rect{0, 0, 0, 0} : painter_->DrawPanel(panels_.back());
   painter_->EndFrame();
   SDL_RenderPresent(renderer_.get());
+  if (const Painter::Upload& upload = painter_->lastUpload(); start != 0 && upload.newPicture) {
+    const int64_t presented = NowNs();
+    const double drawMs = static_cast<double>(presented - start) / 1e6 - upload.uploadMs;
+    StatsPictureShown(upload.uploadMs, drawMs,
+                      upload.receivedNs != 0 ? static_cast<double>(presented - upload.receivedNs) / 1e6 : 0);
+  }
 }
 
 void MainWindow::SetTitle(const std::string& title) {

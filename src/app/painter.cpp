@@ -4,6 +4,8 @@
 #include <mutex>
 #include <vector>
 
+#include "media/cast_stats.h"
+#include "media/decode_scale.h"
 #include "support/host_identity.h"
 #include "support/log.h"
 #include "support/utf8.h"
@@ -55,6 +57,7 @@ Painter::Painter(SDL_Renderer* renderer, const FontSet* fonts)
 bool Painter::UploadNewPicture() {
   // The lock covers only the copy into the texture; drawing uses the texture afterwards,
   // so a sender's next picture never waits for a paint.
+  lastUpload_ = Upload{};
   std::lock_guard<std::mutex> lock(frameMutex);
   const Picture* picture = currentFrame.get();
   if (picture == nullptr) {
@@ -64,6 +67,7 @@ bool Painter::UploadNewPicture() {
   }
   if (frameGeneration == uploadedGeneration_) return true;
   uploadedGeneration_ = frameGeneration;
+  const int64_t start = CastStatsEnabled() ? NowNs() : 0;
   if (!picture_ || pictureWidth_ != picture->width || pictureHeight_ != picture->height ||
       pictureFormat_ != picture->format) {
     const Uint32 format =
@@ -88,6 +92,8 @@ bool Painter::UploadNewPicture() {
   if (result != 0) {
     LogError(std::string("Failed to upload picture: ") + SDL_GetError());
     picture_.reset();
+  } else if (start != 0) {
+    lastUpload_ = Upload{true, static_cast<double>(NowNs() - start) / 1e6, picture->receivedNs};
   }
   return true;
 }
@@ -96,6 +102,8 @@ void Painter::Paint() {
   int width = 0;
   int height = 0;
   SDL_GetRendererOutputSize(renderer_, &width, &height);
+  // The decoder sizes the next picture for this area.
+  PublishDrawArea(DrawArea{width, height, isFullscreen.load()});
   const bool hasPicture = UploadNewPicture();
   const bool connected = isConnected;
   const bool screenActive = isScreenActive;

@@ -37,6 +37,15 @@ class Painter {
   // Ends a frame: text no longer drawn is released.
   void EndFrame() { text_.EndPass(); }
 
+  // What the last Paint did with a new picture, for statistics (timed only while they are
+  // on): whether one was uploaded, how long the upload took, when its last byte came in.
+  struct Upload {
+    bool newPicture = false;
+    double uploadMs = 0;
+    int64_t receivedNs = 0;
+  };
+  const Upload& lastUpload() const { return lastUpload_; }
+
   int paintCount() const { return paintCount_; }
   size_t cachedTextCount() const { return text_.size(); }
 
@@ -56,6 +65,7 @@ class Painter {
   PixelFormat pictureFormat_ = PixelFormat::RGB24;
   uint64_t uploadedGeneration_ = UINT64_MAX;
   int paintCount_ = 0;
+  Upload lastUpload_;
 };
 
 }  // namespace orrin

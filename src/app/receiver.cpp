@@ -6,11 +6,15 @@
 #include <atomic>
 #include <cstdlib>
 #include <condition_variable>
+#include <iostream>
+#include <memory>
 #include <mutex>
 
 #include "app/main_window.h"
 #include "app/services.h"
 #include "app/signal_watcher.h"
+#include "app/stats_reporter.h"
+#include "media/cast_callbacks.h"
 #include "net/socket.h"
 #include "support/host_identity.h"
 #include "support/log.h"
@@ -86,11 +90,50 @@ std::string StartupInfoText(const std::string& computerName, const std::string& 
          "* 按ESC退出全屏";
 }
 
-int RunReceiver() {
+std::optional<ReceiverOptions> ParseReceiverOptions(const std::vector<std::string>& args, std::string& error) {
+  ReceiverOptions options;
+  for (const std::string& arg : args) {
+    if (arg == "--stats") {
+      options.stats = true;
+    } else if (arg == "--no-decode") {
+      options.decode = false;
+    } else if (arg == "--help" || arg == "-h") {
+      options.help = true;
+    } else {
+      error = "unknown option " + arg;
+      return std::nullopt;
+    }
+  }
+  return options;
+}
+
+std::string ReceiverUsageText() {
+  return "usage: orrin-receiver [--stats] [--no-decode]\n"
+         "  --stats      once a second a log line with pictures received, shown and dropped,\n"
+         "               decode and present delay (p50) and sound queued; a summary at exit\n"
+         "  --no-decode  count pictures without decoding them (measures the frame reader alone)\n";
+}
+
+int RunReceiver(const std::vector<std::string>& args) {
+  std::string error;
+  const std::optional<ReceiverOptions> options = ParseReceiverOptions(args, error);
+  if (!options) {
+    std::cerr << "orrin-receiver: " << error << "\n" << ReceiverUsageText();
+    return 2;
+  }
+  if (options->help) {
+    std::cout << ReceiverUsageText();
+    return 0;
+  }
+  SetPictureDecoding(options->decode);
+
   // Before any thread exists, so every thread inherits the mask and the signals wait for
   // the watcher instead of killing the process.
   BlockStopSignals();
   IgnoreSigpipe();
+  // Outlives the window and the services, so the summary counts everything.
+  std::unique_ptr<StatsReporter> stats;
+  if (options->stats) stats = std::make_unique<StatsReporter>();
 
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");

@@ -6,6 +6,8 @@
 #include <memory>
 #include <utility>
 
+#include "media/cast_stats.h"
+#include "media/decode_scale.h"
 #include "media/display_state.h"
 #include "media/jpeg_decoder.h"
 #include "support/log.h"
@@ -25,7 +27,8 @@ constexpr const char* ERROR_CAPTION = "错误";
 std::atomic<bool> isFirstFrame{true};
 std::atomic<uint32_t> lastAcceptTime{0};
 std::atomic<int32_t> videoFrameCount{0};
-std::atomic<uint32_t> lastInvalidateTime{0};
+std::atomic<bool> repaintPending{false};
+std::atomic<bool> decodingOn{true};
 
 void SetTitle(const WindowPort& port, const std::string& title) {
   if (port.setTitle) port.setTitle(title);
@@ -47,20 +50,23 @@ void ReplaceCurrentFrame(std::unique_ptr<Picture> picture) {
   }
 }
 
-void StorePicture(const ByteBuffer& data) {
-  std::unique_ptr<Picture> picture = CreateBitmapFromJPEG(data);
+void StorePicture(const ByteBuffer& data, int64_t receivedNs) {
+  const bool timed = CastStatsEnabled();
+  int scale = 1;
+  std::unique_ptr<Picture> picture = CreateBitmapFromJPEG(data, PublishedDrawArea(), &scale);
   if (picture == nullptr) {
     LogError("Failed to create bitmap from JPEG data");
     return;
+  }
+  if (timed) {
+    picture->receivedNs = receivedNs;
+    StatsPictureDecoded(static_cast<double>(NowNs() - receivedNs) / 1e6, scale);
   }
   ReplaceCurrentFrame(std::move(picture));
 
   if (isFirstFrame.exchange(false)) LogInfo("收到第一帧投屏画面，按F11进入全屏模式");
 
-  uint32_t t = Tick();
-  if (auto window = mainWindow(); window != nullptr &&
-                                  TicksBetween(lastInvalidateTime.load(), t) >= REPAINT_INTERVAL_MS) {
-    lastInvalidateTime = t;
+  if (auto window = mainWindow(); window != nullptr && !repaintPending.exchange(true)) {
     RequestRepaint(*window, false);  // the paint pass covers the whole window: no erase
   }
 }
@@ -68,8 +74,15 @@ void StorePicture(const ByteBuffer& data) {
 }  // namespace
 
 void OnVideoFrame(const ByteBuffer& data) {
+  // Taken first: the frame reader calls us as soon as the last byte is in.
+  const int64_t receivedNs = CastStatsEnabled() ? NowNs() : 0;
+  StatsPictureReceived(data.size());
+  if (!decodingOn.load(std::memory_order_relaxed)) return;
   uint32_t now = Tick();
-  if (TicksBetween(lastAcceptTime.load(), now) < FRAME_INTERVAL_MS) return;
+  if (TicksBetween(lastAcceptTime.load(), now) < FRAME_INTERVAL_MS) {
+    StatsPictureDropped();
+    return;
+  }
 
   lastAcceptTime = now;
   int32_t count = videoFrameCount.fetch_add(1) + 1;
@@ -87,13 +100,17 @@ void OnVideoFrame(const ByteBuffer& data) {
   }
 
   try {
-    StorePicture(data);
+    StorePicture(data, receivedNs);
   } catch (const std::exception& e) {
     LogError(std::string("Exception in OnVideoFrame: ") + e.what());
   } catch (...) {
     LogError("Unknown exception in OnVideoFrame");
   }
 }
+
+void RepaintTaken() { repaintPending = false; }
+
+void SetPictureDecoding(bool on) { decodingOn = on; }
 
 void OnConnectionChanged(bool connected, const std::string& clientInfo) {
   isConnected = connected;
@@ -137,7 +154,8 @@ void ResetCastCallbacksForTesting() {
   isFirstFrame = true;
   lastAcceptTime = 0;
   videoFrameCount = 0;
-  lastInvalidateTime = 0;
+  repaintPending = false;
+  decodingOn = true;
 }
 
 }  // namespace orrin

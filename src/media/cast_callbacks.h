@@ -12,12 +12,22 @@ namespace orrin {
 constexpr unsigned FRAME_INTERVAL_MS = 20;
 // Every 30th accepted frame writes a progress line.
 constexpr int VIDEO_LOG_EVERY = 30;
-// Repaint requests from pictures are at least 33 ms apart.
-constexpr unsigned REPAINT_INTERVAL_MS = 33;
+// A stored picture asks the window for a repaint unless one is still pending: the window
+// paints the newest picture when it gets to it, and requests never pile up behind a busy
+// window. (A fixed 33 ms spacing capped the screen at 30 pictures a second and held a
+// picture back by up to 33 ms.)
 
 // One JPEG picture from the sender (the cast header already removed). Runs on the
 // sender's thread; never throws.
 void OnVideoFrame(const ByteBuffer& data);
+
+// The window took the pending repaint: the next stored picture asks for one again. Called
+// by the window before it reads the picture.
+void RepaintTaken();
+
+// Off: video frames are counted (statistics) but neither throttled nor decoded. Only the
+// ingest benchmark switches decoding off, to measure the frame reader alone.
+void SetPictureDecoding(bool on);
 
 // A sender connected ("a.b.c.d:port") or its connection ended (empty text).
 void OnConnectionChanged(bool connected, const std::string& clientInfo);
@@ -26,8 +36,8 @@ void OnConnectionChanged(bool connected, const std::string& clientInfo);
 // exists.
 void OnError(const std::string& message);
 
-// Back to the state at process start: throttle times, frame counter and the first-frame
-// hint (tests).
+// Back to the state at process start: throttle times, frame counter, pending repaint,
+// decoding on and the first-frame hint (tests).
 void ResetCastCallbacksForTesting();
 
 }  // namespace orrin

@@ -83,7 +83,7 @@ std::unique_ptr<Picture> AllocateRGB24(int width, int height) {
   return picture;
 }
 
-std::unique_ptr<Picture> Decode(const ByteBuffer& data) {
+std::unique_ptr<Picture> Decode(const ByteBuffer& data, DrawArea area, int* scaleDenominator) {
   if (data.size() < 10) {
     LogError("JPEG data too small: " + std::to_string(data.size()) + " bytes");
     return nullptr;
@@ -117,18 +117,25 @@ std::unique_ptr<Picture> Decode(const ByteBuffer& data) {
     return nullptr;
   }
 
+  // A picture drawn much smaller than it is comes out of the IDCT smaller: TurboJPEG skips
+  // the work for the pixels the window would throw away.
+  const int denominator = ChooseScaleDenominator(width, height, area);
+  if (scaleDenominator != nullptr) *scaleDenominator = denominator;
+  const int outWidth = (width + denominator - 1) / denominator;
+  const int outHeight = (height + denominator - 1) / denominator;
+
   std::unique_ptr<Picture> picture;
   int result = 0;
   if (subsampling == TJSAMP_420 && colorspace == TJCS_YCbCr) {
     // Straight into the planes the window uploads: no colour conversion on the CPU.
-    picture = AllocateI420(width, height);
+    picture = AllocateI420(outWidth, outHeight);
     unsigned char* planes[3] = {picture->Plane(0), picture->Plane(1), picture->Plane(2)};
-    result = tjDecompressToYUVPlanes(handle, data.data(), size, planes, width, picture->pitch.data(),
-                                     height, DECODE_FLAGS);
+    result = tjDecompressToYUVPlanes(handle, data.data(), size, planes, outWidth, picture->pitch.data(),
+                                     outHeight, DECODE_FLAGS);
   } else {
-    picture = AllocateRGB24(width, height);
-    result = tjDecompress2(handle, data.data(), size, picture->Plane(0), width, picture->pitch[0],
-                           height, TJPF_RGB, DECODE_FLAGS);
+    picture = AllocateRGB24(outWidth, outHeight);
+    result = tjDecompress2(handle, data.data(), size, picture->Plane(0), outWidth, picture->pitch[0],
+                           outHeight, TJPF_RGB, DECODE_FLAGS);
   }
   if (result != 0) {
     LogError("Failed to convert to HBITMAP, status: " + TurboStatus(handle));
@@ -148,8 +155,12 @@ bool JpegSizeAllowed(int width, int height) {
 }
 
 std::unique_ptr<Picture> CreateBitmapFromJPEG(const ByteBuffer& data) {
+  return CreateBitmapFromJPEG(data, DrawArea{});
+}
+
+std::unique_ptr<Picture> CreateBitmapFromJPEG(const ByteBuffer& data, DrawArea area, int* scaleDenominator) {
   try {
-    return Decode(data);
+    return Decode(data, area, scaleDenominator);
   } catch (const std::exception& e) {
     LogError(std::string("Exception in CreateBitmapFromJPEG: ") + e.what());
   } catch (...) {

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "media/decode_scale.h"
 #include "media/picture.h"
 #include "support/bytes.h"
 
@@ -20,5 +21,10 @@ bool JpegSizeAllowed(int width, int height);
 // failure, each failure with one log line. 4:2:0 pictures come out as I420 planes, every
 // other kind as packed RGB24. Never throws. Uses one decoder per calling thread.
 std::unique_ptr<Picture> CreateBitmapFromJPEG(const ByteBuffer& data);
+
+// The same, decoded at the smallest TurboJPEG scale that still covers `area` (see
+// ChooseScaleDenominator); `scaleDenominator`, when given, receives the scale used.
+std::unique_ptr<Picture> CreateBitmapFromJPEG(const ByteBuffer& data, DrawArea area,
+                                              int* scaleDenominator = nullptr);
 
 }  // namespace orrin

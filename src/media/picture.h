@@ -21,6 +21,8 @@ struct Picture {
   std::vector<uint8_t> data;            // every plane, one allocation
   std::array<size_t, 3> planeOffset{};  // where each plane starts in data
   std::array<int, 3> pitch{};           // bytes per row of each plane (0: plane unused)
+  // For statistics: when the picture's last byte was received (NowNs(); 0 when unknown).
+  int64_t receivedNs = 0;
 
   const uint8_t* Plane(int i) const { return data.data() + planeOffset[static_cast<size_t>(i)]; }
   uint8_t* Plane(int i) { return data.data() + planeOffset[static_cast<size_t>(i)]; }

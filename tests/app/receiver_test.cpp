@@ -15,5 +15,21 @@ TEST(Receiver, WindowlessVideoDriversCountAsNoDisplayUnlessAskedFor) {
   EXPECT_FALSE(IsRealDisplayDriver(nullptr, nullptr));
 }
 
+TEST(Receiver, CommandLineTakesStatsAndNoDecodeAndRefusesTheRest) {
+  std::string error;
+  auto plain = ParseReceiverOptions({}, error);
+  ASSERT_TRUE(plain);
+  EXPECT_FALSE(plain->stats);
+  EXPECT_TRUE(plain->decode);
+  auto both = ParseReceiverOptions({"--no-decode", "--stats"}, error);
+  ASSERT_TRUE(both);
+  EXPECT_TRUE(both->stats);
+  EXPECT_FALSE(both->decode);
+  EXPECT_TRUE(ParseReceiverOptions({"--help"}, error)->help);
+  EXPECT_FALSE(ParseReceiverOptions({"--stats", "--fast"}, error));
+  EXPECT_EQ(error, "unknown option --fast");
+  EXPECT_EQ(RunReceiver({"--bogus"}), 2);  // refused before anything starts
+}
+
 }  // namespace
 }  // namespace orrin

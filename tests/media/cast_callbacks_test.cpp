@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "jpeg_maker.h"
+#include "media/cast_stats.h"
+#include "media/decode_scale.h"
 #include "media/display_state.h"
 #include "support/tick.h"
 #include "test_support/log_capture.h"
@@ -67,6 +69,8 @@ class CastCallbacks : public ::testing::Test {
   void SetUp() override {
     ResetDisplayStateForTesting();
     ResetCastCallbacksForTesting();
+    ResetCastStatsForTesting();
+    PublishDrawArea(DrawArea{});
     fakeNow = 100000;
     SetTickSource(&FakeTick);
   }
@@ -129,7 +133,7 @@ TEST_F(CastCallbacks, EveryThirtiethAcceptedFrameIsLogged) {
   EXPECT_EQ(log.Count("OnVideoFrame called with " + size + " bytes (frame #60)"), 1);
 }
 
-TEST_F(CastCallbacks, ThrottlesSurviveTheTickWrap) {
+TEST_F(CastCallbacks, ThrottleSurvivesTheTickWrap) {
   window.Install();
   FrameAt(0xFFFFFFF0u, small);
   EXPECT_EQ(window.Count("repaint"), 1);
@@ -137,28 +141,86 @@ TEST_F(CastCallbacks, ThrottlesSurviveTheTickWrap) {
   EXPECT_EQ(CurrentWidth(), 32);
   FrameAt(0x00000004u, wide);  // 20 ms later, across the wrap
   EXPECT_EQ(CurrentWidth(), 48);
-  EXPECT_EQ(window.Count("repaint"), 1);  // 20 ms since the last repaint
   FrameAt(0x00000017u, small);  // 19 ms after the last accepted one
   EXPECT_EQ(CurrentWidth(), 48);
-  FrameAt(0x00000018u, small);  // 40 ms since the last repaint, across the wrap
+  FrameAt(0x00000018u, small);
   EXPECT_EQ(CurrentWidth(), 32);
-  EXPECT_EQ(window.Count("repaint"), 2);
 }
 
-TEST_F(CastCallbacks, RepaintRequestsAreAtLeast33msApart) {
+TEST_F(CastCallbacks, RepaintRequestsDoNotPileUpBehindTheWindow) {
   window.Install();
   uint64_t generation = Generation();
-  // Every frame passes the 20 ms intake; repaints follow the 33 ms spacing.
-  const uint32_t ticks[] = {100000, 100032, 100052, 100085, 100105, 100125};
-  const bool repaint[] = {true, false, true, true, false, true};
-  for (size_t i = 0; i < std::size(ticks); ++i) {
-    int before = window.Count("repaint");
-    FrameAt(ticks[i], i % 2 ? wide : small);
-    EXPECT_EQ(window.Count("repaint") - before, repaint[i] ? 1 : 0) << "frame at " << ticks[i];
-    // Every accepted picture is stored, repaint or not.
-    EXPECT_EQ(Generation(), ++generation);
+  // The window has not painted yet: one request stands for every picture stored since.
+  for (uint32_t t = 100000; t < 100100; t += 20) {
+    FrameAt(t, t % 40 ? wide : small);
+    EXPECT_EQ(Generation(), ++generation);  // every accepted picture is stored
   }
+  EXPECT_EQ(window.Count("repaint"), 1);
+
+  // Once the window has taken the request, the next picture asks again, however soon.
+  RepaintTaken();
+  EXPECT_EQ(window.Count("repaint"), 1);
+  FrameAt(100100, small);
+  EXPECT_EQ(window.Count("repaint"), 2);
+  RepaintTaken();
+  FrameAt(100120, wide);
+  FrameAt(100140, small);
+  EXPECT_EQ(window.Count("repaint"), 3);
   EXPECT_EQ(window.Count("repaint:erase"), 0);  // pictures cover the whole window
+}
+
+TEST_F(CastCallbacks, WithDecodingOffFramesAreCountedButNeverDecoded) {
+  EnableCastStats(true);
+  SetPictureDecoding(false);
+  FrameAt(100000, small);
+  FrameAt(100001, wide);  // no throttle either: the frame reader is measured alone
+  EXPECT_EQ(CurrentWidth(), 0);
+  EXPECT_EQ(log.Count(ACCEPTED), 0);
+  StatsSnapshot run = WholeRun();
+  EXPECT_EQ(run.received, 2u);
+  EXPECT_EQ(run.receivedBytes, small.size() + wide.size());
+  EXPECT_EQ(run.decoded, 0u);
+  EXPECT_EQ(run.dropped, 0u);
+
+  SetPictureDecoding(true);
+  FrameAt(100040, small);
+  EXPECT_EQ(CurrentWidth(), 32);
+  ResetCastStatsForTesting();
+}
+
+TEST_F(CastCallbacks, StatisticsCountThrottleDropsAndTimeDecodes) {
+  EnableCastStats(true);
+  FrameAt(100000, small);
+  FrameAt(100005, wide);  // dropped by the throttle
+  FrameAt(100010, wide);  // dropped
+  FrameAt(100020, wide);
+  StatsSnapshot run = WholeRun();
+  EXPECT_EQ(run.received, 4u);
+  EXPECT_EQ(run.dropped, 2u);
+  EXPECT_EQ(run.decoded, 2u);
+  EXPECT_EQ(run.decode.count, 2u);
+  EXPECT_GT(run.decode.p50, 0.0);
+  {
+    std::lock_guard<std::mutex> lock(frameMutex);
+    ASSERT_NE(currentFrame, nullptr);
+    EXPECT_GT(currentFrame->receivedNs, 0);  // the window measures the delay from here
+  }
+  ResetCastStatsForTesting();
+  FrameAt(100040, small);  // statistics off: nothing counted, nothing stamped
+  EXPECT_EQ(WholeRun().received, 0u);
+  std::lock_guard<std::mutex> lock(frameMutex);
+  EXPECT_EQ(currentFrame->receivedNs, 0);
+}
+
+TEST_F(CastCallbacks, PicturesAreDecodedForTheAreaTheWindowPublished) {
+  const ByteBuffer tall = test::CompressJpeg(test::MakeTestImage(400, 800, 3), TJSAMP_420, 80);
+  PublishDrawArea(DrawArea{300, 200, false});  // drawn 100x200: a quarter covers it
+  FrameAt(100000, tall);
+  EXPECT_EQ(CurrentWidth(), 100);
+  PublishDrawArea(DrawArea{1200, 800, false});  // drawn 400x800: full size
+  FrameAt(100020, tall);
+  EXPECT_EQ(CurrentWidth(), 400);
+  PublishDrawArea(DrawArea{});
 }
 
 TEST_F(CastCallbacks, AFrameEndsScreenOffEvenWhenItFailsToDecode) {

@@ -57,6 +57,18 @@ TEST(CastOptions, BadInputIsRefusedWithAReason) {
   EXPECT_NE(ParseError({"h", "--jpeg"}).find("--jpeg"), std::string::npos);
   EXPECT_NE(ParseError({"h", "--bogus"}).find("unknown option"), std::string::npos);
   EXPECT_NE(ParseError({"--discover", "h"}).find("no HOST"), std::string::npos);
+  EXPECT_NE(ParseError({"h", "--raw-size", "8"}).find("--raw-size"), std::string::npos);
+  EXPECT_NE(ParseError({"h", "--raw-size", "1024", "--pattern", "64x64"}).find("choose one"), std::string::npos);
+  EXPECT_NE(ParseError({"h", "--jpeg", "a.jpg", "--pregenerate", "5"}).find("goes with --pattern"), std::string::npos);
+  EXPECT_NE(ParseError({"h", "--pattern", "64x64", "--pregenerate", "0"}).find("--pregenerate"), std::string::npos);
+}
+
+TEST(CastOptions, BenchmarkSources) {
+  Options o = Parse({"h", "--raw-size", "262144", "--fps", "0"});
+  EXPECT_EQ(o.rawSize, 262144u);
+  EXPECT_TRUE(o.HasPictures());
+  o = Parse({"h", "--pattern", "1080x2400", "--pregenerate", "30"});
+  EXPECT_EQ(o.pregenerate, 30);
 }
 
 ByteBuffer Wav(uint16_t format, uint16_t channels, uint32_t rate, uint16_t bits, const ByteBuffer& data) {

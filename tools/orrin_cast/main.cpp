@@ -108,6 +108,19 @@ ByteBuffer MakeTone(double hz, size_t firstSample, size_t bytes) {
   return pcm;
 }
 
+// A JPEG start marker, then noise that neither compresses nor looks like a frame header.
+ByteBuffer MakeRawPicture(size_t size) {
+  ByteBuffer picture(size);
+  uint32_t state = 0x9E3779B9u;
+  for (uint8_t& b : picture) {
+    state = state * 1664525u + 1013904223u;
+    b = static_cast<uint8_t>(state >> 24);
+  }
+  picture[0] = 0xFF;
+  picture[1] = 0xD8;
+  return picture;
+}
+
 uint32_t WallClockMs() {
   auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch());
   return static_cast<uint32_t>(ms.count());
@@ -135,6 +148,17 @@ int RunCast(const Options& o) {
     return EXIT_BAD_INPUT;
   }
   if (o.patternWidth > 0) pattern = std::make_unique<PatternEncoder>(o.patternWidth, o.patternHeight, o.quality);
+  if (pattern && o.pregenerate > 0) {
+    for (long i = 0; i < o.pregenerate; ++i) {
+      pictures.push_back(pattern->Encode(i, error));
+      if (pictures.back().empty()) {
+        std::cerr << "orrin-cast: " << error << "\n";
+        return 1;
+      }
+    }
+    pattern.reset();
+  }
+  if (o.rawSize > 0) pictures.push_back(MakeRawPicture(o.rawSize));
   if (!o.wavFile.empty()) {
     ByteBuffer file;
     if (!ReadFile(o.wavFile, file, error)) {

@@ -45,6 +45,10 @@ pictures (one of):
   --jpeg-dir DIR      every *.jpg/*.jpeg file of DIR, in name order, in a loop
   --pattern WxH       a generated moving test picture with a frame counter
   --quality Q         JPEG quality of --pattern, 1-100 (default 80)
+  --pregenerate N     encode N --pattern pictures before sending and send them in turn,
+                      so encoding does not hold the sender back (benchmarks)
+  --raw-size BYTES    pictures of exactly BYTES bytes: a JPEG start marker and noise, for
+                      measuring the link with a receiver that does not decode (benchmarks)
   --fps N             pictures per second (default 30; 0 = as fast as the link takes them)
   --duration S        stop after S seconds
   --frames N          stop after N pictures
@@ -112,6 +116,15 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
       long q = 0;
       if (!value(v) || !ParseInteger(v, q) || q < 1 || q > 100) return fail("--quality needs a number from 1 to 100");
       o.quality = static_cast<int>(q);
+    } else if (a == "--pregenerate") {
+      long n = 0;
+      if (!value(v) || !ParseInteger(v, n) || n < 1 || n > 1000) return fail("--pregenerate needs a number from 1 to 1000");
+      o.pregenerate = n;
+    } else if (a == "--raw-size") {
+      long n = 0;
+      if (!value(v) || !ParseInteger(v, n) || n < 16 || n > 64L * 1024 * 1024)
+        return fail("--raw-size needs a number of bytes from 16 to 67108864");
+      o.rawSize = static_cast<size_t>(n);
     } else if (a == "--fps") {
       if (!value(v) || !ParseNumber(v, o.fps) || o.fps < 0 || o.fps > 1000)
         return fail("--fps needs a number from 0 to 1000");
@@ -158,8 +171,9 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
     return {o, ""};
   }
   if (o.host.empty()) return fail("no HOST given (see --help)");
-  int pictureSources = (!o.jpegFiles.empty()) + (!o.jpegDir.empty()) + (o.patternWidth > 0);
-  if (pictureSources > 1) return fail("choose one of --jpeg, --jpeg-dir and --pattern");
+  int pictureSources = (!o.jpegFiles.empty()) + (!o.jpegDir.empty()) + (o.patternWidth > 0) + (o.rawSize > 0);
+  if (pictureSources > 1) return fail("choose one of --jpeg, --jpeg-dir, --pattern and --raw-size");
+  if (o.pregenerate > 0 && o.patternWidth == 0) return fail("--pregenerate goes with --pattern");
   if (!o.wavFile.empty() && o.toneHz > 0) return fail("choose one of --wav and --tone");
   if (o.durationSeconds && o.frames) return fail("choose one of --duration and --frames");
   if (!o.HasPictures() && !o.HasSound() && !o.ping && !o.close)

@@ -24,6 +24,8 @@ struct Options {
   int patternWidth = 0;  // 0: no pattern
   int patternHeight = 0;
   int quality = 80;
+  long pregenerate = 0;  // --pattern: encode this many pictures first, then send them in turn
+  size_t rawSize = 0;    // 0: off; else pictures of exactly this many bytes (not a valid JPEG)
   double fps = 30;  // 0: as fast as the link takes them
   std::optional<double> durationSeconds;
   std::optional<long> frames;
@@ -34,7 +36,7 @@ struct Options {
   int fragment = 1;
   bool quiet = false;
 
-  bool HasPictures() const { return !jpegFiles.empty() || !jpegDir.empty() || patternWidth > 0; }
+  bool HasPictures() const { return !jpegFiles.empty() || !jpegDir.empty() || patternWidth > 0 || rawSize > 0; }
   bool HasSound() const { return !wavFile.empty() || toneHz > 0; }
 };
 

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+
+namespace orrin {
+
+// `--stats`: switches the picture path's statistics on and writes one log line a second
+// (pictures received, shown and dropped, decode and present delay, sound queued); when it
+// stops, one summary line over the whole run with p50 and p99 of every timing. Owns its
+// thread and joins it on destruction.
+class StatsReporter {
+ public:
+  StatsReporter();
+  ~StatsReporter();
+  StatsReporter(const StatsReporter&) = delete;
+  StatsReporter& operator=(const StatsReporter&) = delete;
+
+ private:
+  void Run();
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool stop_ = false;
+  int64_t startNs_ = 0;
+  std::thread thread_;
+};
+
+}  // namespace orrin

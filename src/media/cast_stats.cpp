@@ -1,0 +1,168 @@
+#include "media/cast_stats.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <mutex>
+
+namespace orrin {
+namespace {
+
+// A run of an hour at 50 pictures a second stays far below this; past it the summary
+// keeps the first samples rather than growing without bound.
+constexpr size_t MAX_RUN_SAMPLES = 500'000;
+
+std::atomic<bool> enabled{false};
+
+struct Samples {
+  std::vector<double> decode, upload, draw, delay;
+  void Clear() {
+    decode.clear();
+    upload.clear();
+    draw.clear();
+    delay.clear();
+  }
+};
+
+// Counters are touched by the sender's thread and the main thread; one short lock per
+// picture is far below the cost of the picture itself and only taken while enabled.
+std::mutex statsMutex;
+StatsSnapshot intervalCounts;
+StatsSnapshot runCounts;
+Samples intervalSamples;
+Samples runSamples;
+
+void Push(std::vector<double>& interval, std::vector<double>& run, double value) {
+  interval.push_back(value);
+  if (run.size() < MAX_RUN_SAMPLES) run.push_back(value);
+}
+
+TimingSummary Summarise(std::vector<double>& samples) {
+  TimingSummary summary;
+  summary.count = samples.size();
+  summary.p50 = Percentile(samples, 50);
+  summary.p99 = Percentile(samples, 99);
+  return summary;
+}
+
+void Fill(StatsSnapshot& snapshot, Samples& samples) {
+  snapshot.decode = Summarise(samples.decode);
+  snapshot.upload = Summarise(samples.upload);
+  snapshot.draw = Summarise(samples.draw);
+  snapshot.delay = Summarise(samples.delay);
+}
+
+template <typename F>
+void Update(F&& change) {
+  std::lock_guard<std::mutex> lock(statsMutex);
+  change(intervalCounts);
+  change(runCounts);
+}
+
+std::string Ms(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f", value);
+  return text;
+}
+
+}  // namespace
+
+int64_t NowNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+void EnableCastStats(bool on) { enabled.store(on, std::memory_order_relaxed); }
+bool CastStatsEnabled() { return enabled.load(std::memory_order_relaxed); }
+
+void StatsPictureReceived(size_t bytes) {
+  if (!CastStatsEnabled()) return;
+  Update([bytes](StatsSnapshot& s) {
+    ++s.received;
+    s.receivedBytes += bytes;
+  });
+}
+
+void StatsPictureDropped() {
+  if (!CastStatsEnabled()) return;
+  Update([](StatsSnapshot& s) { ++s.dropped; });
+}
+
+void StatsPictureDecoded(double decodeMs, int scaleDenominator) {
+  if (!CastStatsEnabled()) return;
+  std::lock_guard<std::mutex> lock(statsMutex);
+  for (StatsSnapshot* s : {&intervalCounts, &runCounts}) {
+    ++s->decoded;
+    s->lastScaleDenominator = scaleDenominator;
+  }
+  Push(intervalSamples.decode, runSamples.decode, decodeMs);
+}
+
+void StatsPictureShown(double uploadMs, double drawMs, double delayMs) {
+  if (!CastStatsEnabled()) return;
+  std::lock_guard<std::mutex> lock(statsMutex);
+  ++intervalCounts.shown;
+  ++runCounts.shown;
+  Push(intervalSamples.upload, runSamples.upload, uploadMs);
+  Push(intervalSamples.draw, runSamples.draw, drawMs);
+  Push(intervalSamples.delay, runSamples.delay, delayMs);
+}
+
+StatsSnapshot TakeInterval() {
+  std::lock_guard<std::mutex> lock(statsMutex);
+  StatsSnapshot snapshot = intervalCounts;
+  Fill(snapshot, intervalSamples);
+  const int scale = intervalCounts.lastScaleDenominator;
+  intervalCounts = StatsSnapshot{};
+  intervalCounts.lastScaleDenominator = scale;
+  intervalSamples.Clear();
+  return snapshot;
+}
+
+StatsSnapshot WholeRun() {
+  std::lock_guard<std::mutex> lock(statsMutex);
+  StatsSnapshot snapshot = runCounts;
+  Samples copy = runSamples;  // Percentile sorts; the run's samples keep their order
+  Fill(snapshot, copy);
+  return snapshot;
+}
+
+double Percentile(std::vector<double>& samples, double p) {
+  if (samples.empty()) return 0;
+  std::sort(samples.begin(), samples.end());
+  const double rank = std::ceil(p / 100.0 * static_cast<double>(samples.size()));
+  const size_t index = static_cast<size_t>(std::clamp(rank, 1.0, static_cast<double>(samples.size()))) - 1;
+  return samples[index];
+}
+
+std::string FormatStatsLine(const StatsSnapshot& s, double audioQueuedMs) {
+  return "stats: received " + std::to_string(s.received) + ", shown " + std::to_string(s.shown) + ", dropped " +
+         std::to_string(s.dropped) + ", decode p50 " + Ms(s.decode.p50) + " ms (scale 1/" +
+         std::to_string(s.lastScaleDenominator) + "), present delay p50 " + Ms(s.delay.p50) +
+         " ms, audio queued " + std::to_string(static_cast<long>(std::lround(audioQueuedMs))) + " ms";
+}
+
+std::string FormatStatsSummary(const StatsSnapshot& s, double seconds) {
+  auto timing = [](const char* name, const TimingSummary& t) {
+    return std::string(", ") + name + " p50 " + Ms(t.p50) + " p99 " + Ms(t.p99) + " ms";
+  };
+  char head[160];
+  std::snprintf(head, sizeof head, "stats summary: %.1f s, received %llu (%llu bytes), shown %llu, dropped %llu",
+                seconds, static_cast<unsigned long long>(s.received), static_cast<unsigned long long>(s.receivedBytes),
+                static_cast<unsigned long long>(s.shown), static_cast<unsigned long long>(s.dropped));
+  return head + timing("decode", s.decode) + timing("upload", s.upload) + timing("draw", s.draw) +
+         timing("delay", s.delay);
+}
+
+void ResetCastStatsForTesting() {
+  std::lock_guard<std::mutex> lock(statsMutex);
+  enabled = false;
+  intervalCounts = StatsSnapshot{};
+  runCounts = StatsSnapshot{};
+  intervalSamples.Clear();
+  runSamples.Clear();
+}
+
+}  // namespace orrin
