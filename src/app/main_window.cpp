@@ -267,6 +267,9 @@ void MainWindow::HandleEvent(const SDL_Event& event) {
     if (SDL_PointInRect(&at, &okButton_)) DismissPanel();
   } else if (event.type == eventBase_ + TIMER_EVENT) {
     ScreenCheck(Tick());
+    // Repaint requests are spaced 33 ms apart, so the last picture of a burst may have
+    // arrived without one; it must not stay unshown when the sender pauses.
+    if (painter_ && painter_->HasUndrawnPicture()) needsPaint_ = true;
   } else if (event.type == eventBase_ + POSTED_CALL_EVENT) {
     RunPostedCalls();
   } else if (event.type == eventBase_ + CLOSE_REQUEST_EVENT) {

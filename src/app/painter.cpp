@@ -54,6 +54,11 @@ Painter::Painter(SDL_Renderer* renderer, const FontSet* fonts)
   SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "linear");
 }
 
+bool Painter::HasUndrawnPicture() const {
+  std::lock_guard<std::mutex> lock(frameMutex);
+  return currentFrame != nullptr && frameGeneration != uploadedGeneration_;
+}
+
 bool Painter::UploadNewPicture() {
   // The lock covers only the copy into the texture; drawing uses the texture afterwards,
   // so a sender's next picture never waits for a paint.

@@ -45,6 +45,8 @@ class Painter {
     int64_t receivedNs = 0;
   };
   const Upload& lastUpload() const { return lastUpload_; }
+  // True when the display state holds a picture this painter has not drawn yet.
+  bool HasUndrawnPicture() const;
 
   int paintCount() const { return paintCount_; }
   size_t cachedTextCount() const { return text_.size(); }

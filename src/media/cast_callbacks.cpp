@@ -27,6 +27,7 @@ constexpr const char* ERROR_CAPTION = "错误";
 std::atomic<bool> isFirstFrame{true};
 std::atomic<uint32_t> lastAcceptTime{0};
 std::atomic<int32_t> videoFrameCount{0};
+std::atomic<uint32_t> lastInvalidateTime{0};
 std::atomic<bool> repaintPending{false};
 std::atomic<bool> decodingOn{true};
 
@@ -66,7 +67,15 @@ void StorePicture(const ByteBuffer& data, int64_t receivedNs) {
 
   if (isFirstFrame.exchange(false)) LogInfo("收到第一帧投屏画面，按F11进入全屏模式");
 
-  if (auto window = mainWindow(); window != nullptr && !repaintPending.exchange(true)) {
+  // At most one repaint request per 33 ms, and none while the window has not yet taken the
+  // last one: a slow window never gets a queue of repaints, and the paint it does shows the
+  // newest picture. A picture this skips is shown by the window's next paint (its timer
+  // repaints when a newer picture than the one drawn is held).
+  uint32_t t = Tick();
+  if (auto window = mainWindow(); window != nullptr &&
+                                  TicksBetween(lastInvalidateTime.load(), t) >= REPAINT_INTERVAL_MS &&
+                                  !repaintPending.exchange(true)) {
+    lastInvalidateTime = t;
     RequestRepaint(*window, false);  // the paint pass covers the whole window: no erase
   }
 }
@@ -154,6 +163,7 @@ void ResetCastCallbacksForTesting() {
   isFirstFrame = true;
   lastAcceptTime = 0;
   videoFrameCount = 0;
+  lastInvalidateTime = 0;
   repaintPending = false;
   decodingOn = true;
 }

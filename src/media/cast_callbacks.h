@@ -12,10 +12,9 @@ namespace orrin {
 constexpr unsigned FRAME_INTERVAL_MS = 20;
 // Every 30th accepted frame writes a progress line.
 constexpr int VIDEO_LOG_EVERY = 30;
-// A stored picture asks the window for a repaint unless one is still pending: the window
-// paints the newest picture when it gets to it, and requests never pile up behind a busy
-// window. (A fixed 33 ms spacing capped the screen at 30 pictures a second and held a
-// picture back by up to 33 ms.)
+// Repaint requests for new pictures are at least 33 ms apart, and none is made while the
+// window has not taken the previous one, so requests never pile up behind a busy window.
+constexpr unsigned REPAINT_INTERVAL_MS = 33;
 
 // One JPEG picture from the sender (the cast header already removed). Runs on the
 // sender's thread; never throws.
@@ -36,7 +35,7 @@ void OnConnectionChanged(bool connected, const std::string& clientInfo);
 // exists.
 void OnError(const std::string& message);
 
-// Back to the state at process start: throttle times, frame counter, pending repaint,
+// Back to the state at process start: throttle and repaint times, frame counter, pending repaint,
 // decoding on and the first-frame hint (tests).
 void ResetCastCallbacksForTesting();
 

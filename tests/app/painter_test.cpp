@@ -139,8 +139,12 @@ TEST_F(PainterTest, FullScreenStretchesOverEveryPixelWithTheWhiteHint) {
 }
 
 TEST_F(PainterTest, NewPictureIsUploadedOnceAndDrawnFromItsTexture) {
-  StorePicture(SolidRgbPicture(64, 48, 10, 200, 10));
   Paint(640, 480);
+  EXPECT_FALSE(painter_->HasUndrawnPicture());
+  StorePicture(SolidRgbPicture(64, 48, 10, 200, 10));
+  EXPECT_TRUE(painter_->HasUndrawnPicture());  // the window's timer repaints for this
+  Paint(640, 480);
+  EXPECT_FALSE(painter_->HasUndrawnPicture());
   EXPECT_THAT(Pixel(320, 240), IsColour(10, 200, 10));
   {
     // Changing the pixels without a new generation is not seen: paints draw the texture.
