@@ -14,7 +14,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-${FUZZ_SECONDS:-600}}"
-all_targets="frame_parser_fuzz handshake_fuzz cast_message_fuzz jpeg_decoder_fuzz discovery_fuzz"
+all_targets="frame_parser_fuzz handshake_fuzz cast_message_fuzz jpeg_decoder_fuzz jpeg_damage_fuzz discovery_fuzz"
 targets="${FUZZ_TARGETS:-$all_targets}"
 
 cmake --preset fuzz >/dev/null
@@ -28,6 +28,7 @@ for target in $targets; do
   case "$target" in
     frame_parser_fuzz) max_len=16384 ;;
     jpeg_decoder_fuzz) max_len=32768 ;;  # seeds are ~1 KB; room for many scans and tables
+    jpeg_damage_fuzz) max_len=512 ;;     # a few picture settings and up to ~170 byte changes
     discovery_fuzz) max_len=2048 ;;      # the service reads at most 1023 bytes of a probe
     *) max_len=8192 ;;
   esac
