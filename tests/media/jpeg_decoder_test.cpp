@@ -187,7 +187,9 @@ TEST(DecodeRejects, HeaderFaultLeavesTheDecoderFitForTheNextPicture) {
     }
   }
   ByteBuffer cutInHeader(sound.begin(), sound.begin() + 100);
-  for (const ByteBuffer* bad : {&notJpeg, &startOnly, &bogusTable, &cutInHeader}) {
+  // Found by fuzzing: ten bytes, a quantisation table with index 9.
+  ByteBuffer badTableIndex = {0xFF, 0xD8, 0xE0, 0x0B, 0x0B, 0x26, 0x96, 0xFF, 0xDB, 0x00};
+  for (const ByteBuffer* bad : {&notJpeg, &startOnly, &bogusTable, &cutInHeader, &badTableIndex}) {
     LogCapture log;
     EXPECT_EQ(CreateBitmapFromJPEG(*bad), nullptr);
     ExpectOneStatusLine(log);
