@@ -33,22 +33,28 @@ class ThreadDecoder {
   ThreadDecoder() = default;
   ThreadDecoder(const ThreadDecoder&) = delete;
   ThreadDecoder& operator=(const ThreadDecoder&) = delete;
-  ~ThreadDecoder() {
-    if (handle_ != nullptr) tjDestroy(handle_);
-  }
+  ~ThreadDecoder() { Discard(); }
   // Null when TurboJPEG could not make one; the next call tries again.
   tjhandle Get() {
     if (handle_ == nullptr) handle_ = tjInitDecompress();
     return handle_;
+  }
+  // TurboJPEG (2.1) leaves a handle half-way through the file's headers when it fails
+  // there, for example on a bad Huffman table, and then fails every later file with the
+  // same error: one hostile picture would stop the sender's good pictures for good. A
+  // handle that failed is therefore thrown away; the next picture gets a fresh one.
+  void Discard() {
+    if (handle_ != nullptr) tjDestroy(handle_);
+    handle_ = nullptr;
   }
 
  private:
   tjhandle handle_ = nullptr;
 };
 
-tjhandle DecoderForThisThread() {
+ThreadDecoder& DecoderForThisThread() {
   thread_local ThreadDecoder decoder;
-  return decoder.Get();
+  return decoder;
 }
 
 std::string TurboStatus(tjhandle handle) {
@@ -93,7 +99,8 @@ std::unique_ptr<Picture> Decode(const ByteBuffer& data, DrawArea area, int* scal
     return nullptr;
   }
 
-  tjhandle handle = DecoderForThisThread();
+  ThreadDecoder& decoder = DecoderForThisThread();
+  tjhandle handle = decoder.Get();
   if (handle == nullptr) {
     LogError("Bitmap creation failed with status: " + std::to_string(STATUS_FATAL) + " (" +
              tjGetErrorStr2(nullptr) + ")");
@@ -104,6 +111,7 @@ std::unique_ptr<Picture> Decode(const ByteBuffer& data, DrawArea area, int* scal
   int width = 0, height = 0, subsampling = 0, colorspace = 0;
   if (tjDecompressHeader3(handle, data.data(), size, &width, &height, &subsampling, &colorspace) != 0) {
     LogError("Bitmap creation failed with status: " + TurboStatus(handle));
+    decoder.Discard();
     return nullptr;
   }
   // A file that ends right after its start marker passes the header read with no size.
@@ -139,6 +147,7 @@ std::unique_ptr<Picture> Decode(const ByteBuffer& data, DrawArea area, int* scal
   }
   if (result != 0) {
     LogError("Failed to convert to HBITMAP, status: " + TurboStatus(handle));
+    decoder.Discard();
     return nullptr;
   }
 

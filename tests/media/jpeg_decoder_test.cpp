@@ -173,6 +173,33 @@ TEST(DecodeRejects, BrokenJpegDataGivesAStatusLine) {
   EXPECT_NE(CreateBitmapFromJPEG(whole), nullptr);
 }
 
+// A file whose headers are refused must not spoil the thread's decoder: the sender's
+// next, sound picture decodes. Each kind of header fault stops TurboJPEG at another point.
+TEST(DecodeRejects, HeaderFaultLeavesTheDecoderFitForTheNextPicture) {
+  ByteBuffer sound = CompressJpeg(MakeTestImage(64, 48, 4), TJSAMP_420, 85);
+  ByteBuffer notJpeg = {0xFF, 0xD8, 0, 0, 0, 0, 0, 0, 0, 0};
+  ByteBuffer startOnly = {0xFF, 0xD8, 0xFF, 0xE0, 0, 0, 0, 0, 0, 0};
+  ByteBuffer bogusTable = sound;
+  for (size_t i = 2; i + 5 < bogusTable.size(); ++i) {
+    if (bogusTable[i] == 0xFF && bogusTable[i + 1] == 0xC4) {
+      bogusTable[i + 5] = 0xFF;  // the count of 1-bit codes: far more codes than exist
+      break;
+    }
+  }
+  ByteBuffer cutInHeader(sound.begin(), sound.begin() + 100);
+  // Found by fuzzing: ten bytes, a quantisation table with index 9.
+  ByteBuffer badTableIndex = {0xFF, 0xD8, 0xE0, 0x0B, 0x0B, 0x26, 0x96, 0xFF, 0xDB, 0x00};
+  for (const ByteBuffer* bad : {&notJpeg, &startOnly, &bogusTable, &cutInHeader, &badTableIndex}) {
+    LogCapture log;
+    EXPECT_EQ(CreateBitmapFromJPEG(*bad), nullptr);
+    ExpectOneStatusLine(log);
+    log.Clear();
+    auto picture = CreateBitmapFromJPEG(sound);
+    ASSERT_NE(picture, nullptr) << (log.Lines().empty() ? "" : log.Lines()[0].text);
+    EXPECT_EQ(picture->width, 64);
+  }
+}
+
 // Rewrites the size in the baseline frame header (SOF0) of a real JPEG.
 ByteBuffer WithAnnouncedSize(ByteBuffer jpeg, int width, int height) {
   for (size_t i = 2; i + 8 < jpeg.size(); ++i) {
