@@ -92,9 +92,9 @@ class CastTest(unittest.TestCase):
         result = cast("127.0.0.1", "--pattern", "640x480", "--fps", "20", "--frames", "10", "--fragment", "3")
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertIn("sent 10 pictures", result.stderr)
-        log = self.receiver.log()
         self.assertTrue(wait_until(lambda: self.receiver.log().count("Successfully created HBITMAP") == 10),
                         self.receiver.log())
+        log = self.receiver.log()
         sizes = [int(line.split("data_size=")[1]) for line in log.splitlines() if "Processing frame: type=0" in line]
         decoded = [int(line.split("(")[1].split(" ")[0]) for line in log.splitlines() if "Successfully created" in line]
         self.assertEqual(sizes, decoded)  # every message whole: the size sent is the size decoded
