@@ -1,7 +1,6 @@
 #include "app/services.h"
 
 #include <memory>
-#include <mutex>
 
 #include "media/audio_playback.h"
 #include "media/cast_callbacks.h"
@@ -18,14 +17,6 @@ namespace {
 // Created once at start-up and stopped once at shut-down (on the stop thread).
 std::unique_ptr<DiscoveryService> discoveryService;
 std::unique_ptr<WebSocketServer> webSocketServer;
-
-void ReleaseCurrentPicture() {
-  std::lock_guard<std::mutex> lock(frameMutex);
-  if (currentFrame) {
-    currentFrame.reset();
-    ++frameGeneration;
-  }
-}
 
 }  // namespace
 
@@ -67,7 +58,7 @@ void StopServices() {
     discoveryService.reset();
   }
   CloseAudioDevice();
-  ReleaseCurrentPicture();
+  ReplaceCurrentFrame(nullptr);  // the picture goes with the services
 }
 
 }  // namespace orrin

@@ -39,18 +39,6 @@ void RequestRepaint(const WindowPort& port, bool erase) {
   if (port.requestRepaint) port.requestRepaint(erase);
 }
 
-// Puts `picture` (possibly null) in place of the current one. The old picture is freed
-// after the lock is released: the paint pass only touches currentFrame under the lock,
-// so the old one is already unreachable and the lock stays short.
-void ReplaceCurrentFrame(std::unique_ptr<Picture> picture) {
-  {
-    std::lock_guard<std::mutex> lock(frameMutex);
-    if (currentFrame == nullptr && picture == nullptr) return;
-    std::swap(currentFrame, picture);
-    ++frameGeneration;
-  }
-}
-
 void StorePicture(const ByteBuffer& data, int64_t receivedNs) {
   const bool timed = CastStatsEnabled();
   int scale = 1;

@@ -1,5 +1,7 @@
 #include "media/display_state.h"
 
+#include <utility>
+
 namespace orrin {
 
 std::mutex frameMutex;
@@ -15,6 +17,15 @@ namespace {
 std::mutex portMutex;
 std::shared_ptr<const WindowPort> windowPort;
 }  // namespace
+
+void ReplaceCurrentFrame(std::unique_ptr<Picture> picture) {
+  // The paint pass touches currentFrame only under the lock, so once swapped out the old
+  // picture is unreachable and can be freed outside it: the lock stays short.
+  std::lock_guard<std::mutex> lock(frameMutex);
+  if (currentFrame == nullptr && picture == nullptr) return;
+  std::swap(currentFrame, picture);
+  ++frameGeneration;
+}
 
 DisplayMode ChooseDisplayMode(bool hasPicture, bool connected, bool screenActive) {
   if (hasPicture && screenActive) return DisplayMode::Picture;
@@ -34,11 +45,7 @@ std::shared_ptr<const WindowPort> mainWindow() {
 }
 
 void ResetDisplayStateForTesting() {
-  {
-    std::lock_guard<std::mutex> lock(frameMutex);
-    currentFrame.reset();
-    ++frameGeneration;
-  }
+  ReplaceCurrentFrame(nullptr);
   isConnected = false;
   isScreenActive = true;
   lastFrameTime = 0;

@@ -23,6 +23,10 @@ extern std::unique_ptr<Picture> currentFrame;
 // picture into its texture once, not on every paint.
 extern uint64_t frameGeneration;
 
+// Puts `picture` (null to clear) in place of currentFrame and bumps frameGeneration, under
+// frameMutex; the old picture is destroyed after the lock is released.
+void ReplaceCurrentFrame(std::unique_ptr<Picture> picture);
+
 extern std::atomic<bool> isConnected;      // starts false
 extern std::atomic<bool> isScreenActive;   // starts true
 extern std::atomic<uint32_t> lastFrameTime;  // Tick() of the last accepted picture or connection

@@ -25,14 +25,10 @@ ARTIFACTS = ""
 EXIT_BAD_INPUT, EXIT_CONNECT_FAILED, EXIT_HANDSHAKE_REFUSED, EXIT_CONNECTION_LOST = 2, 3, 4, 5
 
 
-class Receiver(receiver_process.Receiver):
-    def __init__(self, env, name):
-        super().__init__(RECEIVER, env, os.path.join(ARTIFACTS, name + ".log"))
-        if not wait_until(lambda: "WebSocket服务器启动成功" in self.log() and "UDP广播监听线程已启动" in self.log()):
-            raise RuntimeError("the receiver did not start:\n" + self.log())
-
-    def stop(self):
-        return self.terminate()
+def serving_receiver(env, name):
+    receiver = receiver_process.Receiver(RECEIVER, env, os.path.join(ARTIFACTS, name + ".log"))
+    receiver.wait_serving()
+    return receiver
 
 
 def cast(*args, timeout=60):
@@ -69,11 +65,11 @@ class CastTest(unittest.TestCase):
 
     def tearDown(self):
         if self.receiver is not None:
-            self.receiver.stop()
+            self.receiver.terminate()
         self.scratch.cleanup()
 
     def start(self, env=None):
-        self.receiver = Receiver(env or headless_env(), self.id().split(".")[-1])
+        self.receiver = serving_receiver(env or headless_env(), self.id().split(".")[-1])
 
     def test_discovery_lists_the_receiver_over_udp_and_tcp(self):
         self.start()
@@ -125,7 +121,7 @@ class CastTest(unittest.TestCase):
             if sender is not None:
                 sender.send_signal(signal.SIGINT)
                 sender.communicate(timeout=15)
-            self.receiver.stop()
+            self.receiver.terminate()
             self.receiver = None
             x.close()
 

@@ -11,7 +11,6 @@ seen) to the table printed at the end. Cases marked slow run only with --slow.
 """
 import os
 import random
-import signal
 import socket
 import struct
 import subprocess
@@ -41,50 +40,10 @@ def headless_env(**extra):
     return receiver_process.headless_env(**{"SDL_AUDIODRIVER": "disk", "SDL_DISKAUDIOFILE": "/dev/null", **extra})
 
 
-class Usage:
-    def __init__(self, pid):
-        status = open(f"/proc/{pid}/status").read()
-        fields = dict(line.split(":", 1) for line in status.splitlines() if ":" in line)
-        self.rss_kib = int(fields["VmRSS"].split()[0])
-        self.threads = int(fields["Threads"])
-        self.fds = len(os.listdir(f"/proc/{pid}/fd"))
-
-    def __str__(self):
-        return f"RSS {self.rss_kib / 1024:.1f} MiB, {self.threads} threads, {self.fds} fds"
-
-
-class Receiver:
-    def __init__(self, name, env):
-        self.log_path = os.path.join(ARTIFACTS, name + ".log")
-        self.log_file = open(self.log_path, "wb")
-        self.process = subprocess.Popen([RECEIVER], env=env, stdout=self.log_file, stderr=subprocess.STDOUT)
-        if not wait_until(lambda: all(s in self.log() for s in ("WebSocket服务器启动成功", "UDP广播监听线程已启动",
-                                                                  "TCP发现服务线程已启动"))):
-            raise RuntimeError("the receiver did not start:\n" + self.log())
-
-    def log(self):
-        with open(self.log_path, "rb") as f:
-            return f.read().decode("utf-8", "replace")
-
-    def count(self, text):
-        return self.log().count(text)
-
-    def usage(self):
-        return Usage(self.process.pid)
-
-    def alive(self):
-        return self.process.poll() is None
-
-    def stop(self):
-        if self.process.poll() is None:
-            self.process.send_signal(signal.SIGTERM)
-            try:
-                self.process.wait(timeout=15)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
-        self.log_file.close()
-        return self.process.returncode
+def serving_receiver(name, env):
+    receiver = receiver_process.Receiver(RECEIVER, env, os.path.join(ARTIFACTS, name + ".log"))
+    receiver.wait_serving()
+    return receiver
 
 
 # --- a raw WebSocket client: every byte is ours to get wrong on purpose ---------------------
@@ -256,7 +215,7 @@ class HostileTest(unittest.TestCase):
 
     def setUp(self):
         self.name = self.id().split(".")[-1]
-        self.receiver = Receiver(self.name, headless_env(**self.receiver_env()))
+        self.receiver = serving_receiver(self.name, headless_env(**self.receiver_env()))
         self.honest()  # warm-up: decoder, audio, first-connection allocations
         self.base = self.receiver.usage()
         self.notes = []
@@ -266,7 +225,7 @@ class HostileTest(unittest.TestCase):
 
     def tearDown(self):
         alive = self.receiver.alive()
-        self.receiver.stop()
+        self.receiver.terminate()
         self.assertTrue(alive, "the receiver died:\n" + self.receiver.log()[-3000:])
 
     # An honest sender: orrin-cast with one test-pattern picture, which must be decoded.

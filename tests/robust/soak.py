@@ -15,15 +15,11 @@ import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+from receiver_process import Usage  # noqa: E402
 from x11_session import Xvfb  # noqa: E402
 
 SAMPLE_SECONDS = 10
 DECODED = b"Successfully created HBITMAP"
-
-
-def usage(pid):
-    fields = dict(line.split(":", 1) for line in open(f"/proc/{pid}/status").read().splitlines() if ":" in line)
-    return int(fields["VmRSS"].split()[0]), len(os.listdir(f"/proc/{pid}/fd")), int(fields["Threads"])
 
 
 class LogCounter:
@@ -112,7 +108,8 @@ def main():
                 if receiver.poll() is not None:
                     failed.append(f"the receiver ended with {receiver.returncode}")
                     break
-                rss, fds, threads = usage(receiver.pid)
+                held = Usage(receiver.pid)
+                rss, fds, threads = held.rss_kib, held.fds, held.threads
                 decoded = counter.update()
                 rows.append((now, rss, fds, threads, decoded))
                 csv.write(f"{now:.0f},{rss},{fds},{threads},{decoded}\n")
