@@ -39,6 +39,9 @@ int RunWithoutWindow() {
     StopServices();
     return 1;
   }
+  // Without a window nobody sees the information box: the log says where phones connect.
+  LogInfo("投屏接收端已启动，设备名称: " + GetLocalComputerName() + " (Windows)，IP地址: " + GetLocalIPAddress() +
+          "，WebSocket端口: " + std::to_string(WEBSOCKET_PORT));
   {
     std::unique_lock<std::mutex> lock(mutex);
     stopRequested.wait(lock, [&] { return stop; });
@@ -62,7 +65,7 @@ int RunWithWindow() {
     return 1;
   }
   const std::string info =
-      StartupInfoText(SanitizeUtf8(GetLocalComputerName()), SanitizeUtf8(GetLocalIPAddress()), WEBSOCKET_PORT);
+      StartupInfoText(SanitizeUtf8(GetLocalComputerName()), SanitizeUtf8(GetInterfaceIPAddress()), WEBSOCKET_PORT);
   window.ShowPanel(MessagePanel{"Tavoli投屏客户端", info, false});
   return window.RunEventLoop();
 }
