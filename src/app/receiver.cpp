@@ -19,6 +19,7 @@
 #include "support/host_identity.h"
 #include "support/log.h"
 #include "support/utf8.h"
+#include "support/version.h"
 
 namespace orrin {
 
@@ -93,39 +94,19 @@ std::string StartupInfoText(const std::string& computerName, const std::string& 
          "* 按ESC退出全屏";
 }
 
-std::optional<ReceiverOptions> ParseReceiverOptions(const std::vector<std::string>& args, std::string& error) {
-  ReceiverOptions options;
-  for (const std::string& arg : args) {
-    if (arg == "--stats") {
-      options.stats = true;
-    } else if (arg == "--no-decode") {
-      options.decode = false;
-    } else if (arg == "--help" || arg == "-h") {
-      options.help = true;
-    } else {
-      error = "unknown option " + arg;
-      return std::nullopt;
-    }
-  }
-  return options;
-}
-
-std::string ReceiverUsageText() {
-  return "usage: orrin-receiver [--stats] [--no-decode]\n"
-         "  --stats      once a second a log line with pictures received, shown and dropped,\n"
-         "               decode and present delay (p50) and sound queued; a summary at exit\n"
-         "  --no-decode  count pictures without decoding them (measures the frame reader alone)\n";
-}
-
 int RunReceiver(const std::vector<std::string>& args) {
   std::string error;
   const std::optional<ReceiverOptions> options = ParseReceiverOptions(args, error);
   if (!options) {
-    std::cerr << "orrin-receiver: " << error << "\n" << ReceiverUsageText();
+    std::cerr << "orrin-receiver: " << error << " (see --help)\n";
     return 2;
   }
   if (options->help) {
     std::cout << ReceiverUsageText();
+    return 0;
+  }
+  if (options->version) {
+    std::cout << "orrin-receiver " << VersionText() << "\n";
     return 0;
   }
   SetPictureDecoding(options->decode);
