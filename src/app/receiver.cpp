@@ -95,8 +95,23 @@ std::string StartupInfoText(const std::string& computerName, const std::string& 
 
 std::optional<ReceiverOptions> ParseReceiverOptions(const std::vector<std::string>& args, std::string& error) {
   ReceiverOptions options;
-  for (const std::string& arg : args) {
-    if (arg == "--stats") {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--allow" || arg.starts_with("--allow=")) {
+      if (arg == "--allow" && i + 1 == args.size()) {
+        error = "--allow needs a list of networks, e.g. 192.168.1.0/24";
+        return std::nullopt;
+      }
+      const std::string list = arg == "--allow" ? args[++i] : arg.substr(std::string("--allow=").size());
+      std::optional<std::vector<Ipv4Network>> networks = ParseNetworkList(list, error);
+      if (!networks) {
+        error = "--allow: " + error;
+        return std::nullopt;
+      }
+      options.allow = std::move(*networks);
+    } else if (arg == "--hold") {
+      options.hold = true;
+    } else if (arg == "--stats") {
       options.stats = true;
     } else if (arg == "--no-decode") {
       options.decode = false;
@@ -111,7 +126,12 @@ std::optional<ReceiverOptions> ParseReceiverOptions(const std::vector<std::strin
 }
 
 std::string ReceiverUsageText() {
-  return "usage: orrin-receiver [--stats] [--no-decode]\n"
+  return "usage: orrin-receiver [--hold] [--allow CIDR[,CIDR...]] [--stats] [--no-decode]\n"
+         "  --hold       while a sender casts, refuse newcomers (close status 1013, \"try again\n"
+         "               later\") instead of letting the latest one take over\n"
+         "  --allow CIDR[,CIDR...]\n"
+         "               answer probes and accept senders only from these networks,\n"
+         "               e.g. --allow 192.168.1.0/24,10.0.0.5; others are closed at once\n"
          "  --stats      once a second a log line with pictures received, shown and dropped,\n"
          "               decode and present delay (p50) and sound queued; a summary at exit\n"
          "  --no-decode  count pictures without decoding them (measures the frame reader alone)\n";
@@ -129,6 +149,7 @@ int RunReceiver(const std::vector<std::string>& args) {
     return 0;
   }
   SetPictureDecoding(options->decode);
+  SetAccessControl({options->hold, options->allow});
 
   // Before any thread exists, so every thread inherits the mask and the signals wait for
   // the watcher instead of killing the process.

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "net/ipv4_network.h"
+
 namespace orrin {
 
 // The information shown once the receiver is up: who it is, where, and how to use it.
@@ -18,6 +20,8 @@ struct ReceiverOptions {
   bool help = false;
   bool stats = false;     // --stats: a statistics line a second, a summary at exit
   bool decode = true;     // --no-decode: count pictures without decoding (ingest benchmark)
+  bool hold = false;      // --hold: a casting sender is not replaced by a newcomer
+  std::vector<Ipv4Network> allow;  // --allow CIDR[,CIDR...]: only these networks; empty: all
 };
 // Null with `error` set for an option it does not know.
 std::optional<ReceiverOptions> ParseReceiverOptions(const std::vector<std::string>& args, std::string& error);
