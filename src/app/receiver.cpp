@@ -110,6 +110,7 @@ int RunReceiver(const std::vector<std::string>& args) {
     return 0;
   }
   SetPictureDecoding(options->decode);
+  SetAccessControl({options->hold, options->allow});
 
   // Before any thread exists, so every thread inherits the mask and the signals wait for
   // the watcher instead of killing the process.

@@ -32,6 +32,20 @@ void DescribeOptions(CLI::App& app, ReceiverOptions& o) {
                "decode and present delay (p50) and sound queued; a summary at exit");
   app.add_flag_callback("--no-decode", [&o] { o.decode = false; },
                         "count pictures without decoding them (measures the frame reader alone)");
+  app.add_flag("--hold", o.hold,
+               "while a sender casts, refuse newcomers (close status 1013, \"try again\n"
+               "later\") instead of letting the latest one take over");
+  app.add_option_function<std::string>(
+         "--allow",
+         [&o](const std::string& list) {
+           std::string why;
+           std::optional<std::vector<Ipv4Network>> networks = ParseNetworkList(list, why);
+           if (!networks) throw CLI::ValidationError("--allow", why);
+           o.allow = std::move(*networks);
+         },
+         "answer probes and accept senders only from these networks,\n"
+         "e.g. --allow 192.168.1.0/24,10.0.0.5; others are closed at once")
+      ->type_name("CIDR[,CIDR...]");
   app.add_flag("--quiet", o.quiet, "fewer log lines (for launchers and services)");
   app.add_flag("--verbose", o.verbose, "more log lines");
 }

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "net/ipv4_network.h"
+
 namespace orrin {
 
 // The command line. Plain users give none; the defaults are the receiver as it always was.
@@ -14,6 +16,8 @@ struct ReceiverOptions {
   bool decode = true;     // --no-decode: count pictures without decoding (ingest benchmark)
   bool quiet = false;     // --quiet / --verbose: accepted for launchers; the log level is fixed
   bool verbose = false;
+  bool hold = false;      // --hold: a casting sender is not replaced by a newcomer
+  std::vector<Ipv4Network> allow;  // --allow CIDR[,CIDR...]: only these networks; empty: all
 };
 
 // Null with `error` set (one short line) for an option it does not know or a bad value.

@@ -44,5 +44,22 @@ TEST(Receiver, HelpNamesEveryOptionTheKeysThePortsAndTheExitCodes) {
     EXPECT_NE(help.find(word), std::string::npos) << word;
 }
 
+TEST(Receiver, HoldAndAllowAreOffUnlessGiven) {
+  std::string error;
+  auto plain = ParseReceiverOptions({}, error);
+  EXPECT_FALSE(plain->hold);
+  EXPECT_TRUE(plain->allow.empty());
+  auto both = ParseReceiverOptions({"--hold", "--allow", "192.168.1.0/24,10.0.0.5"}, error);
+  ASSERT_TRUE(both) << error;
+  EXPECT_TRUE(both->hold);
+  ASSERT_EQ(both->allow.size(), 2u);
+  EXPECT_EQ(both->allow[1].mask, 0xFFFFFFFFu);
+  EXPECT_EQ(ParseReceiverOptions({"--allow=10.0.0.0/8"}, error)->allow.size(), 1u);
+  EXPECT_FALSE(ParseReceiverOptions({"--allow"}, error));
+  EXPECT_FALSE(ParseReceiverOptions({"--allow", "lan"}, error));
+  EXPECT_NE(error.find("--allow"), std::string::npos);
+  EXPECT_EQ(RunReceiver({"--allow", "10.0.0.0/33"}), 2);
+}
+
 }  // namespace
 }  // namespace orrin

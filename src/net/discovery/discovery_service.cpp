@@ -11,6 +11,7 @@
 #include "net/discovery/discovery_protocol.h"
 #include "support/host_identity.h"
 #include "support/log.h"
+#include "support/tick.h"
 
 namespace orrin {
 namespace {
@@ -44,6 +45,8 @@ bool DiscoveryService::Start() {
   std::lock_guard<std::mutex> lifecycle(lifecycleMutex);
   if (running) return true;
   running = true;
+  // A new start writes its first answers again.
+  for (LogThinner* lines : {&udpAnswerLines, &tcpAnswerLines, &droppedLines, &outsiderLines}) lines->Reset();
   try {
     udpThread = std::thread([this] { RunGuarded("UdpListenerThread", [this] { UdpListenerThread(); }); });
     tcpThread = std::thread([this] { RunGuarded("TcpListenerThread", [this] { TcpListenerThread(); }); });
@@ -94,10 +97,9 @@ int DiscoveryService::OpenListeningSocket(Socket& slot, int type, const char* ki
   int fd = created.Fd();
   // Option results are not checked: without them discovery still works, only less well.
   SetIntOption(fd, SOL_SOCKET, SO_REUSEADDR, 1);
-  if (type == SOCK_DGRAM) {
-    SetIntOption(fd, SOL_SOCKET, SO_BROADCAST, 1);
-    EnableDestinationAddress(fd);
-  }
+  // No SO_BROADCAST: receiving broadcast probes needs none, and without it an answer can
+  // never go out as a broadcast.
+  if (type == SOCK_DGRAM) EnableDestinationAddress(fd);
   SetReceiveTimeout(fd, DISCOVERY_RECEIVE_TIMEOUT_MS);
   {
     std::lock_guard<std::mutex> lock(socketMutex);
@@ -163,18 +165,44 @@ void DiscoveryService::UdpListenerThread() {
 
 void DiscoveryService::HandleUdpRequest(int socket, const sockaddr_in& clientAddr, const in_addr& reached,
                                         std::string_view request) {
-  if (!IsDiscoveryRequest(request)) return;
+  if (!IsDiscoveryRequest(request) || !MayAnswerUdp(clientAddr)) return;
   std::string response = BuildResponse(&reached);
   // From the listening socket, so the answer comes from port 8888, back to the sender's
   // own address and port (a unicast reply even to a broadcast probe).
   ssize_t sent = ::sendto(socket, response.data(), response.size(), MSG_NOSIGNAL,
                           reinterpret_cast<const sockaddr*>(&clientAddr), sizeof clientAddr);
   if (sent == static_cast<ssize_t>(response.size())) {
-    LogInfo("发送UDP发现响应到: " + FormatAddress(clientAddr));
+    if (uint64_t n = udpAnswerLines.Note(FormatIPv4(clientAddr.sin_addr))) {
+      LogInfo(ThinnedLine("发送UDP发现响应到: " + FormatAddress(clientAddr), n));
+    }
   } else if (running) {
     // While stopping, the wake-up has shut the socket down under this reply: no failure.
     LogError("Failed to send UDP response: " + Code(sent < 0 ? LastSocketError() : EMSGSIZE));
   }
+}
+
+bool DiscoveryService::IsAllowed(const sockaddr_in& clientAddr, LogThinner& lines, const std::string& text) {
+  if (IsAllowedSource(allowedNetworks, clientAddr.sin_addr)) return true;
+  if (uint64_t n = lines.Note(FormatIPv4(clientAddr.sin_addr))) LogError(ThinnedLine(text + FormatAddress(clientAddr), n));
+  return false;
+}
+
+bool DiscoveryService::MayAnswerUdp(const sockaddr_in& clientAddr) {
+  const uint32_t now = Tick();
+  if (!broadcastsRead || TicksBetween(broadcastsReadAt, now) >= 1000) {
+    broadcastAddresses = LocalBroadcastAddresses();
+    broadcastsReadAt = now;
+    broadcastsRead = true;
+  }
+  // Forged or privileged sources are dropped without a line: logging them would hand the
+  // sender of the flood our disk instead.
+  if (!IsAnswerableSource(clientAddr, broadcastAddresses)) return false;
+  if (!IsAllowed(clientAddr, outsiderLines, "Discovery probe from outside the allowed networks ignored: ")) return false;
+  if (udpAnswers.Allow(clientAddr.sin_addr.s_addr, now)) return true;
+  if (uint64_t n = droppedLines.Note(FormatIPv4(clientAddr.sin_addr))) {
+    LogError(ThinnedLine("Too many discovery probes, not answered: " + FormatAddress(clientAddr), n));
+  }
+  return false;
 }
 
 void DiscoveryService::TcpListenerThread() {
@@ -193,7 +221,9 @@ void DiscoveryService::TcpListenerThread() {
     socklen_t addressLength = sizeof clientAddr;
     int accepted = ::accept4(fd, reinterpret_cast<sockaddr*>(&clientAddr), &addressLength, SOCK_CLOEXEC);
     if (accepted >= 0) {
-      if (!LaunchTcpReply(Socket(accepted))) {
+      Socket connection(accepted);
+      if (!IsAllowed(clientAddr, outsiderLines, "Connection from outside the allowed networks closed: ")) continue;
+      if (!LaunchTcpReply(std::move(connection))) {
         // Already closed by the Socket going out of scope in LaunchTcpReply.
         if (refusedConnections++ % REFUSED_LOG_EVERY == 0) {
           LogError("Too many TCP discovery clients, connection closed: " + FormatAddress(clientAddr));
@@ -278,7 +308,9 @@ void DiscoveryService::HandleTcpClient(int clientSocket) {
   sockaddr_in peer{};
   socklen_t peerLength = sizeof peer;
   if (::getpeername(clientSocket, reinterpret_cast<sockaddr*>(&peer), &peerLength) == 0) {
-    LogInfo("发送TCP发现响应到: " + FormatAddress(peer));
+    if (uint64_t n = tcpAnswerLines.Note(FormatIPv4(peer.sin_addr))) {
+      LogInfo(ThinnedLine("发送TCP发现响应到: " + FormatAddress(peer), n));
+    }
   }
 }
 
