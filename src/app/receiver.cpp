@@ -4,6 +4,7 @@
 #include <SDL_ttf.h>
 
 #include <atomic>
+#include <charconv>
 #include <cstdlib>
 #include <condition_variable>
 #include <iostream>
@@ -23,6 +24,8 @@
 namespace orrin {
 
 namespace {
+
+constexpr int MAX_FPS_LIMIT = 240;
 
 // No display (a server, a container, an SSH session): the cast link, discovery, decoding
 // and sound still work, so keep serving until asked to stop.
@@ -92,8 +95,19 @@ std::string StartupInfoText(const std::string& computerName, const std::string& 
 
 std::optional<ReceiverOptions> ParseReceiverOptions(const std::vector<std::string>& args, std::string& error) {
   ReceiverOptions options;
-  for (const std::string& arg : args) {
-    if (arg == "--stats") {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--max-fps") {
+      int fps = 0;
+      const std::string value = i + 1 < args.size() ? args[++i] : "";
+      const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), fps);
+      if (value.empty() || ec != std::errc() || end != value.data() + value.size() || fps < 1 ||
+          fps > MAX_FPS_LIMIT) {
+        error = "--max-fps needs a number from 1 to " + std::to_string(MAX_FPS_LIMIT);
+        return std::nullopt;
+      }
+      options.maxFps = fps;
+    } else if (arg == "--stats") {
       options.stats = true;
     } else if (arg == "--no-decode") {
       options.decode = false;
@@ -108,7 +122,9 @@ std::optional<ReceiverOptions> ParseReceiverOptions(const std::vector<std::strin
 }
 
 std::string ReceiverUsageText() {
-  return "usage: orrin-receiver [--stats] [--no-decode]\n"
+  return "usage: orrin-receiver [--max-fps N] [--stats] [--no-decode]\n"
+         "  --max-fps N  take in and show up to N pictures a second (default: 50 taken in,\n"
+         "               30 shown); 60 shows a 60 fps phone at full rate\n"
          "  --stats      once a second a log line with pictures received, shown and dropped,\n"
          "               decode and present delay (p50) and sound queued; a summary at exit\n"
          "  --no-decode  count pictures without decoding them (measures the frame reader alone)\n";
@@ -126,6 +142,7 @@ int RunReceiver(const std::vector<std::string>& args) {
     return 0;
   }
   SetPictureDecoding(options->decode);
+  SetMaxPictureRate(options->maxFps);
 
   // Before any thread exists, so every thread inherits the mask and the signals wait for
   // the watcher instead of killing the process.

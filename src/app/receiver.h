@@ -18,6 +18,7 @@ struct ReceiverOptions {
   bool help = false;
   bool stats = false;     // --stats: a statistics line a second, a summary at exit
   bool decode = true;     // --no-decode: count pictures without decoding (ingest benchmark)
+  int maxFps = 0;         // --max-fps N: take in and show up to N pictures a second (0: 50 in, 30 shown)
 };
 // Null with `error` set for an option it does not know.
 std::optional<ReceiverOptions> ParseReceiverOptions(const std::vector<std::string>& args, std::string& error);

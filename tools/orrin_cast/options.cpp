@@ -56,6 +56,8 @@ pictures (one of):
 sound (16 kHz mono 16-bit PCM, sent in 20 ms frames at real-time pace):
   --wav FILE          a 16 kHz mono 16-bit PCM WAV file
   --tone HZ           a sine tone
+  --sound-burst N     send N frames at once every N x 20 ms, as a jittery link delivers them
+  --sound-clock R     the sender's clock runs R times real time (1.005: 0.5 % fast)
 
 link:
   --ping              send a ping first and wait for its pong
@@ -141,6 +143,13 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
     } else if (a == "--tone") {
       if (!value(v) || !ParseNumber(v, o.toneHz) || o.toneHz <= 0 || o.toneHz >= 8000)
         return fail("--tone needs a frequency above 0 and below 8000 Hz");
+    } else if (a == "--sound-burst") {
+      long n = 0;
+      if (!value(v) || !ParseInteger(v, n) || n < 1 || n > 50) return fail("--sound-burst needs a number from 1 to 50");
+      o.soundBurst = static_cast<int>(n);
+    } else if (a == "--sound-clock") {
+      if (!value(v) || !ParseNumber(v, o.soundClock) || o.soundClock < 0.5 || o.soundClock > 2)
+        return fail("--sound-clock needs a ratio from 0.5 to 2");
     } else if (a == "--ping") {
       o.ping = true;
     } else if (a == "--close") {
