@@ -1,6 +1,6 @@
 # The two commands a newcomer needs: `make run` and `make test`. Both install what is
 # missing, configure and build first.
-.PHONY: setup configure build run test asan-test tsan-test bench fuzz robust soak format clean
+.PHONY: setup configure build run test asan-test tsan-test bench bench-memory fuzz robust soak format clean
 
 JOBS ?= 2
 
@@ -37,6 +37,10 @@ tsan-test: setup
 
 bench: build
 	@bench/run_all.sh
+
+# Resident memory over 5,000 connect/cast/disconnect cycles with a window (about 5 minutes).
+bench-memory: build
+	@bench/run_all.sh memory
 
 # Every hostile-sender case against the real binary, slow ones included, then the table.
 robust: build

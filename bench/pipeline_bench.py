@@ -1,12 +1,21 @@
 """The whole picture path against its ceilings, measured in one run; prints one table.
 
-usage: /usr/bin/python3 bench/pipeline_bench.py BIN_DIR DATA_DIR
+usage: /usr/bin/python3 bench/pipeline_bench.py BIN_DIR DATA_DIR [all|pacing|sound|memory]
 
   decode   decode_bench: our bytes-to-Picture against tjbench -yuv on the same files
   ingest   orrin-cast sending masked frames as fast as it can into the receiver (decoding
            off) and into two ceilings: a plain TCP sink and a Boost.Beast WebSocket sink
-  delay    last byte received -> SDL_RenderPresent returned, 1080x2400 at 30 fps, Xvfb
+  pacing   1080x2400 and 1920x1080 at 30 and 60 fps under Xvfb (defaults and --max-fps 60):
+           pictures received, shown, never shown, gaps between presents, delay (last byte
+           received -> SDL_RenderPresent returned) against decode + the present floor that
+           present_floor measures on the same renderer, CPU per shown picture
+  sound    a steady, a bursty (3 frames every 60 ms) and a 0.5 %-fast sender through SDL's
+           disk driver: gaps and inserted silence in what was played, queued delay
   steady   1080x2400 at 50 fps: CPU, pictures shown per second, drops, resident memory
+  memory   (only when asked for: about 5 minutes) resident memory over 5,000
+           connect/cast/disconnect cycles with a window
+
+`all` (the default) runs everything but memory.
 
 The receiver binds its fixed ports, so run this in a private network namespace
 (bench/run_all.sh does). Durations and rounds come from the environment (see DEFAULTS).
@@ -25,7 +34,9 @@ from x11_session import Xvfb  # noqa: E402
 DEFAULTS = {
     "BENCH_DECODE_SECONDS": "1.5", "BENCH_DECODE_ROUNDS": "5",
     "BENCH_INGEST_SECONDS": "3", "BENCH_INGEST_ROUNDS": "3",
-    "BENCH_DELAY_SECONDS": "20", "BENCH_DELAY_ROUNDS": "2",
+    "BENCH_PACING_SECONDS": "12", "BENCH_PACING_ROUNDS": "2",
+    "BENCH_SOUND_SECONDS": "10", "BENCH_SOUND_ROUNDS": "1",
+    "BENCH_MEMORY_CYCLES": "5000",
     "BENCH_STEADY_SECONDS": "60", "BENCH_STEADY_ROUNDS": "1",
 }
 
@@ -35,6 +46,7 @@ def setting(name, kind=float):
 
 
 BIN, DATA = sys.argv[1], sys.argv[2]
+MODE = sys.argv[3] if len(sys.argv) > 3 else "all"
 RECEIVER = os.path.join(BIN, "orrin-receiver")
 CAST = os.path.join(BIN, "orrin-cast")
 SERVER_UP = "WebSocket服务器已启动"
@@ -72,10 +84,10 @@ def wait_for_line(path, text, process, timeout=20):
 class Receiver:
     """orrin-receiver with --stats, its log in a file; stopped with SIGTERM (the close path)."""
 
-    def __init__(self, name, args, env):
+    def __init__(self, name, args, env, binary=RECEIVER):
         self.log_path = os.path.join(DATA, name + ".log")
         self.log_file = open(self.log_path, "w")
-        self.process = subprocess.Popen([RECEIVER, "--stats", *args], env=env, stdout=self.log_file,
+        self.process = subprocess.Popen([binary, "--stats", *args], env=env, stdout=self.log_file,
                                         stderr=subprocess.STDOUT)
         wait_for_line(self.log_path, SERVER_UP, self.process)
 
@@ -196,55 +208,143 @@ def status_kib(pid, key):
     return 0
 
 
-def cast_on_screen(name, fps, seconds):
-    """Casts 1080x2400 pictures at `fps` into the receiver under Xvfb; returns what it saw."""
-    session = Xvfb()
+def start_xvfb():
+    """A private X server; on a machine this busy its window manager may need a second try."""
+    for attempt in range(3):
+        try:
+            return Xvfb()
+        except (RuntimeError, subprocess.TimeoutExpired) as error:
+            log(f"  Xvfb did not come up ({error}); trying again")
+    return Xvfb()
+
+
+def cast_on_screen(name, fps, seconds, size="1080x2400", receiver_args=(), binary=RECEIVER):
+    """Casts `size` pictures at `fps` into the receiver under Xvfb; returns what it saw."""
+    session = start_xvfb()
     try:
-        receiver = Receiver(name, [], session.env)
+        receiver = Receiver(name, list(receiver_args), session.env, binary)
         pid = receiver.process.pid
         time.sleep(1.0)  # the window is up and painted once
         cpu_before, wall_before = process_cpu_seconds(pid), time.monotonic()
-        sender = subprocess.Popen([CAST, "127.0.0.1:9959", "--pattern", "1080x2400", "--quality", "85",
+        sender = subprocess.Popen([CAST, "127.0.0.1:9959", "--pattern", size, "--quality", "85",
                                    "--pregenerate", "30", "--fps", str(fps), "--duration", str(seconds), "--quiet"],
                                   stderr=subprocess.PIPE, text=True)
         rss = []
         while sender.poll() is None:
             rss.append(status_kib(pid, "VmRSS"))
             time.sleep(1.0)
-        cpu = (process_cpu_seconds(pid) - cpu_before) / (time.monotonic() - wall_before) * 100
+        cpu_seconds = process_cpu_seconds(pid) - cpu_before
+        cpu = cpu_seconds / (time.monotonic() - wall_before) * 100
         peak = status_kib(pid, "VmHWM")
         match = SENT.search(sender.stderr.read())
         if sender.returncode != 0 or not match:
             raise RuntimeError("orrin-cast failed")
         summary = receiver.stop()
-        summary.update(cpu=cpu, rss=rss, peak_kib=peak, sent=int(match.group(1)), cast_seconds=float(match.group(2)))
+        summary.update(cpu=cpu, cpu_seconds=cpu_seconds, rss=rss, peak_kib=peak, sent=int(match.group(1)),
+                       cast_seconds=float(match.group(2)))
+        gaps = re.search(r"longest gap ([\d.]+) ms, gaps over 50 ms (\d+)", summary["log"])
+        summary["longest_gap"], summary["long_gaps"] = (float(gaps.group(1)), int(gaps.group(2))) if gaps else (0, 0)
+        renderer = re.search(r"Renderer: (\S+)", summary["log"])
+        summary["renderer"] = renderer.group(1) if renderer else "?"
+        summary["floor"] = present_floor(session, size, summary["scale"], fps)
         return summary
     finally:
         session.close()
 
 
-def bench_delay(decode_ms):
-    seconds = setting("BENCH_DELAY_SECONDS")
-    runs = []
-    for r in range(setting("BENCH_DELAY_ROUNDS", int)):
-        log(f"== delay: 1080x2400 at 30 fps for {seconds:g} s under Xvfb (round {r + 1}) ==")
-        s = cast_on_screen(f"delay_{r}", 30, seconds)
-        log(f"  decode p50 {s['decode'][0]:.1f} p99 {s['decode'][1]:.1f} ms (scale 1/{s['scale']}), upload p50 "
-            f"{s['upload'][0]:.1f} p99 {s['upload'][1]:.1f}, draw+present p50 {s['draw'][0]:.1f} p99 "
-            f"{s['draw'][1]:.1f}, delay p50 {s['delay'][0]:.1f} p99 {s['delay'][1]:.1f} ms; shown {s['shown']} "
-            f"of {s['sent']}")
-        runs.append(s)
-    p50 = statistics.median(s["delay"][0] for s in runs)
-    p99 = statistics.median(s["delay"][1] for s in runs)
-    dec = statistics.median(s["decode"][0] for s in runs)
-    limit = dec + 4
-    row("delay p50, 30 fps (ms)", f"{p50:.1f}", f"decode {dec:.1f} + 4", f"{p50 / limit:.2f}x", "<= 1.0x",
-        "met" if p50 <= limit else "MISSED", spread([s["delay"][0] for s in runs]))
-    row("delay p99, 30 fps (ms)", f"{p99:.1f}", "-", "-", "(report)", "-", spread([s["delay"][1] for s in runs]))
-    for key, label in (("decode", "decode"), ("upload", "upload"), ("draw", "draw+present")):
-        row(f"  {label} p50/p99 (ms)", f"{statistics.median(s[key][0] for s in runs):.1f}/"
-            f"{statistics.median(s[key][1] for s in runs):.1f}", "-", "-", "(report)",
-            f"scale 1/{runs[0]['scale']}" if key == "decode" else "-", "-")
+def present_floor(session, size, scale, fps):
+    """p50 of upload + draw + present of the picture size the receiver decoded, on the same display."""
+    width, height = (int(v) // int(scale) for v in size.split("x"))
+    result = subprocess.run([os.path.join(BIN, "present_floor"), str(width), str(height), str(fps), "4"],
+                            env=session.env, capture_output=True, text=True, timeout=60)
+    match = re.search(r"RESULT floor ([\d.]+) ([\d.]+)", result.stdout)
+    if result.returncode != 0 or not match:
+        raise RuntimeError("present_floor failed: " + result.stderr)
+    return float(match.group(1))
+
+
+PACING_CASES = [("1080x2400", 30, ()), ("1920x1080", 30, ()), ("1080x2400", 60, ()), ("1920x1080", 60, ()),
+                ("1080x2400", 60, ("--max-fps", "60")), ("1920x1080", 60, ("--max-fps", "60"))]
+
+
+def versions():
+    """The receiver under test, and with BENCH_BEFORE_BIN set an earlier build run turn about with it
+    (the same load for both on a shared machine)."""
+    before = os.environ.get("BENCH_BEFORE_BIN")
+    if not before:
+        return [("", RECEIVER)]
+    return [(" [now]", RECEIVER), (" [before]", os.path.join(before, "orrin-receiver"))]
+
+
+def bench_pacing():
+    seconds = setting("BENCH_PACING_SECONDS")
+    rounds = setting("BENCH_PACING_ROUNDS", int)
+    table = []
+    for size, fps, args in PACING_CASES:
+        runs_of = {}
+        for r in range(rounds):
+            for tag, binary in versions():
+                if args and not receiver_knows("--max-fps", binary):
+                    continue
+                label = f"{size} at {fps}" + (" " + " ".join(args) if args else "") + tag
+                log(f"== pacing: {label} for {seconds:g} s under Xvfb (round {r + 1}) ==")
+                s = cast_on_screen(f"pacing_{size}_{fps}{'_max' if args else ''}{tag.strip(' []')}_{r}", fps, seconds,
+                                   size, args, binary)
+                t = s["cast_seconds"]
+                m = {"received": s["received"] / t, "shown": s["shown"] / t,
+                     "never": 100.0 * max(0, s["received"] - s["dropped"] - s["shown"]) / max(1, s["received"] - s["dropped"]),
+                     "gap": s["longest_gap"], "gaps": s["long_gaps"] * 20 / t, "p50": s["delay"][0],
+                     "p99": s["delay"][1], "decode": s["decode"][0], "floor": s["floor"],
+                     "cpu": 1000 * s["cpu_seconds"] / max(1, s["shown"])}
+                log(f"  received {m['received']:.1f}/s, shown {m['shown']:.1f}/s, never shown {m['never']:.1f}%, "
+                    f"longest gap {m['gap']:.0f} ms, gaps > 50 ms {m['gaps']:.1f} per 20 s, delay p50 {m['p50']:.1f} "
+                    f"p99 {m['p99']:.1f} ms (decode {m['decode']:.1f}, floor {m['floor']:.1f}, scale 1/{s['scale']}, "
+                    f"{s['renderer']}), CPU {m['cpu']:.1f} ms per shown picture")
+                runs_of.setdefault(label, []).append(m)
+        for label, runs in runs_of.items():
+            pacing_rows(table, label, fps, args, runs)
+    log("")
+    log("pacing table (medians of %d rounds; spread min..max)" % rounds)
+    log("| input | received/s | shown/s | never shown | longest gap | gaps > 50 ms per 20 s | delay p50/p99 (ms) "
+        "| decode + floor (ms) | CPU per shown picture (ms) |")
+    log("|---|---|---|---|---|---|---|---|---|")
+    for label, med, runs in table:
+        log(f"| {label} | {med['received']:.1f} | {med['shown']:.1f} ({spread([r['shown'] for r in runs])}) | "
+            f"{med['never']:.1f} % | {med['gap']:.0f} ms ({spread([r['gap'] for r in runs])}) | {med['gaps']:.1f} | "
+            f"{med['p50']:.1f}/{med['p99']:.1f} | {med['decode']:.1f} + {med['floor']:.1f} | {med['cpu']:.1f} |")
+
+
+def pacing_rows(table, label, fps, args, runs):
+    med = {k: statistics.median(r[k] for r in runs) for k in runs[0]}
+    table.append((label, med, runs))
+    limit = med["decode"] + med["floor"] + 2
+    row(f"pacing {label}: shown/s", f"{med['shown']:.1f}", f"received {med['received']:.1f}",
+        f"{med['shown'] / med['received']:.2f}x", pacing_target(fps, args), pacing_verdict(fps, args, med),
+        spread([r["shown"] / r["received"] for r in runs]))
+    row("  never shown (%) / longest gap (ms)", f"{med['never']:.1f}/{med['gap']:.0f}", "-", "-",
+        "0/<50" if fps == 30 else "(report)",
+        ("met" if med["never"] < 0.5 and med["gap"] < 50 else "MISSED") if fps == 30 else "-",
+        f"{spread([r['never'] for r in runs])} / {spread([r['gap'] for r in runs])}")
+    row("  delay p50 (ms)", f"{med['p50']:.1f}", f"decode {med['decode']:.1f} + floor {med['floor']:.1f} + 2",
+        f"{med['p50'] / limit:.2f}x", "<= 1.0x", "met" if med["p50"] <= limit else "MISSED",
+        spread([r["p50"] / (r["decode"] + r["floor"] + 2) for r in runs]))
+
+
+def receiver_knows(option, binary=RECEIVER):
+    result = subprocess.run([binary, "--help"], capture_output=True, text=True, timeout=10)
+    return option in result.stdout
+
+
+def pacing_target(fps, args):
+    if args:
+        return ">= 55/s"
+    return "all kept" if fps == 30 else ">= 29.5/s"
+
+
+def pacing_verdict(fps, args, med):
+    if args:
+        return "met" if med["shown"] >= 55 else "MISSED"
+    return "met" if med["shown"] >= (0.98 * med["received"] if fps == 30 else 29.5) else "MISSED"
 
 
 def bench_steady():
@@ -270,6 +370,152 @@ def bench_steady():
             f"{growth:+.1f} MiB after 5 s")
 
 
+# ---------------------------------------------------------------------------- sound
+SOUND_CASES = [("steady", ()), ("bursty", ("--sound-burst", "3")), ("0.5 % fast", ("--sound-clock", "1.005"))]
+GAP_SAMPLES = 4  # a run of this many zero samples is silence the receiver put in (a tone has none)
+
+
+def silence_runs(path):
+    """Runs of zero samples between the first and the last sound in a disk-driver file: (count, ms)."""
+    import array
+    samples = array.array("h")
+    with open(path, "rb") as f:
+        samples.frombytes(f.read())
+    first = next((i for i, v in enumerate(samples) if v != 0), None)
+    if first is None:
+        return 0, 0.0, 0
+    last = len(samples) - 1
+    while samples[last] == 0:
+        last -= 1
+    runs, inserted, run = 0, 0, 0
+    for v in samples[first:last + 1]:
+        if v == 0:
+            run += 1
+            continue
+        if run >= GAP_SAMPLES:
+            runs += 1
+            inserted += run
+        run = 0
+    return runs, inserted / 16.0, (last - first + 1) / 16000.0
+
+
+def sound_run(name, args, r, seconds, headless, binary):
+    log(f"== sound: {name} sender, 440 Hz for {seconds:g} s through the disk driver (round {r + 1}) ==")
+    stem = f"sound_{name.split()[0]}{'_before' if 'before' in name else ''}_{r}"
+    out = os.path.join(DATA, stem + ".raw")
+    if os.path.exists(out):
+        os.remove(out)
+    env = dict(headless, SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE=out)
+    receiver = Receiver(stem, [], env, binary)
+    began = time.monotonic()
+    cast(9959, "--tone", 440, "--duration", seconds, *args)
+    time.sleep(1.5)  # what is queued plays out
+    summary = receiver.stop()
+    # The disk driver paces itself with sleeps: on a busy machine it runs slower than a sound
+    # card would, and the queue has that to make up as well.
+    device_rate = os.path.getsize(out) / 32000 / (time.monotonic() - began)
+    gaps, inserted, played = silence_runs(out)
+    queued = [float(v) for v in re.findall(r"audio queued (\d+) ms", summary["log"])]
+    if "audio" in summary:
+        p50, p99 = summary["audio"]
+    else:  # a receiver without per-buffer samples: its once-a-second lines
+        p50, p99 = statistics.median(queued), max(queued)
+    m = {"gaps": gaps * 10 / max(played, 0.1), "inserted": inserted * 10 / max(played, 0.1),
+         "p50": p50, "p99": p99, "played": played, "rate": device_rate}
+    log(f"  played {played:.1f} s, {gaps} gaps with {inserted:.0f} ms of inserted silence, queued delay "
+        f"p50 {p50:.0f} p99 {p99:.0f} ms; the disk device ran at {device_rate:.3f}x real time")
+    return m
+
+
+def bench_sound():
+    seconds = setting("BENCH_SOUND_SECONDS")
+    headless = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY", "SDL_VIDEODRIVER")}
+    table = []
+    for case, args in SOUND_CASES:
+        runs_of = {}
+        for r in range(setting("BENCH_SOUND_ROUNDS", int)):
+            for tag, binary in versions():
+                name = case + tag
+                runs_of.setdefault(name, []).append(sound_run(name, args, r, seconds, headless, binary))
+        for name, runs in runs_of.items():
+            med = {k: statistics.median(r[k] for r in runs) for k in runs[0]}
+            table.append((name, med))
+            fast = name.startswith("0.5")
+            row(f"sound {name}: gaps per 10 s", f"{med['gaps']:.1f}", f"silence {med['inserted']:.0f} ms", "-",
+                "(report)" if fast else "0", "-" if fast else ("met" if med["gaps"] == 0 else "MISSED"),
+                spread([r["gaps"] for r in runs]))
+            row("  queued delay p50/p99 (ms)", f"{med['p50']:.0f}/{med['p99']:.0f}", f"device {med['rate']:.3f}x",
+                "-", "p99 <= 150", "met" if med["p99"] <= 150 else "MISSED", spread([r["p99"] for r in runs]))
+    log("")
+    log("| sender | gaps per 10 s | inserted silence per 10 s | queued delay p50/p99 | disk device rate |")
+    log("|---|---|---|---|---|")
+    for name, med in table:
+        log(f"| {name} | {med['gaps']:.1f} | {med['inserted']:.0f} ms | {med['p50']:.0f}/{med['p99']:.0f} ms | "
+            f"{med['rate']:.3f}x |")
+
+
+# ---------------------------------------------------------------------------- memory
+def ws_cycle(jpeg, pictures):
+    """One sender: connect, handshake, `pictures` video messages 25 ms apart, close."""
+    import base64
+    import socket
+    import struct
+    with socket.create_connection(("127.0.0.1", 9959), timeout=10) as sock:
+        key = base64.b64encode(os.urandom(16)).decode()
+        sock.sendall(("GET / HTTP/1.1\r\nHost: 127.0.0.1:9959\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                      f"Sec-WebSocket-Key: {key}\r\nSec-WebSocket-Version: 13\r\n\r\n").encode())
+        answer = b""
+        while b"\r\n\r\n" not in answer:
+            chunk = sock.recv(4096)
+            if not chunk:
+                raise RuntimeError("the receiver closed the connection during the handshake")
+            answer += chunk
+        if b" 101 " not in answer.split(b"\r\n", 1)[0]:
+            raise RuntimeError("handshake refused: " + answer[:80].decode(errors="replace"))
+        payload = b"\x00" + struct.pack(">I", 0) + jpeg
+        # An all-zero mask leaves the payload as it is: the receiver unmasks all the same.
+        frame = b"\x82\xff" + struct.pack(">Q", len(payload)) + b"\x00\x00\x00\x00" + payload
+        sound = b"\x01" + struct.pack(">I", 0) + bytes(640)
+        sock.sendall(b"\x82" + bytes([0x80 | 126]) + struct.pack(">H", len(sound)) + b"\x00\x00\x00\x00" + sound)
+        for i in range(pictures):
+            sock.sendall(frame)
+            time.sleep(0.025)
+        sock.sendall(b"\x88\x80\x00\x00\x00\x00")  # close, no body
+
+
+def bench_memory():
+    cycles = setting("BENCH_MEMORY_CYCLES", int)
+    os.makedirs(DATA, exist_ok=True)
+    subprocess.run([os.path.join(BIN, "decode_bench"), DATA, "0.05", "1"], capture_output=True, timeout=120)
+    jpegs = []
+    for size in ("1080x2400", "1920x1080"):  # phones of both kinds, so textures change size
+        with open(os.path.join(DATA, f"photo_{size}_420_q85.jpg"), "rb") as f:
+            jpegs.append(f.read())
+    session = start_xvfb()
+    try:
+        receiver = Receiver("memory", [], dict(session.env, SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE="/dev/null"))
+        pid = receiver.process.pid
+        time.sleep(1.0)
+        log(f"== memory: {cycles} connect/cast/disconnect cycles of 3 pictures and a sound frame, 1080x2400 and "
+            "1920x1080 in turn, with a window ==")
+        points = []
+        started = time.monotonic()
+        for i in range(1, cycles + 1):
+            ws_cycle(jpegs[i % 2], 3)
+            if i == 100 or i % 250 == 0 or i == cycles:
+                time.sleep(0.3)  # the last sender's thread is gone
+                points.append((i, status_kib(pid, "VmRSS") / 1024))
+                log(f"  after {i} cycles: RSS {points[-1][1]:.1f} MiB ({time.monotonic() - started:.0f} s)")
+        receiver.stop()
+    finally:
+        session.close()
+    base = next(v for n, v in points if n == 100)
+    final = points[-1][1]
+    row(f"RSS after {cycles} cycles (MiB)", f"{final:.0f}", f"after 100: {base:.0f}", f"{final - base:+.0f} MiB",
+        "<= +32 MiB", "met" if final - base <= 32 else "MISSED",
+        f"{min(v for _, v in points):.0f}..{max(v for _, v in points):.0f} MiB")
+
+
 def machine():
     model = "unknown CPU"
     with open("/proc/cpuinfo") as f:
@@ -284,10 +530,18 @@ def main():
     os.makedirs(DATA, exist_ok=True)
     log("machine: " + machine())
     started = time.monotonic()
-    decode_ms = bench_decode()
-    bench_ingest()
-    bench_delay(decode_ms)
-    bench_steady()
+    if MODE == "memory":
+        bench_memory()
+    elif MODE == "pacing":
+        bench_pacing()
+    elif MODE == "sound":
+        bench_sound()
+    else:
+        bench_decode()
+        bench_ingest()
+        bench_pacing()
+        bench_sound()
+        bench_steady()
     header = ("measure", "figure", "ceiling (same run)", "ratio", "target", "verdict", "spread of ratio")
     widths = [max(len(r[i]) for r in rows + [header]) for i in range(len(header))]
     log("")

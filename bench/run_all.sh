@@ -7,7 +7,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-command=(/usr/bin/python3 bench/pipeline_bench.py build/bin build/bench-data)
+# An optional argument picks one part: pacing, sound or memory (the long one, not in `all`).
+command=(/usr/bin/python3 bench/pipeline_bench.py "${BENCH_BIN:-build/bin}" build/bench-data "${1:-all}")
 inner='ip link set lo up && exec "$@"'
 if [ "$(id -u)" = 0 ] && unshare -n -- true 2>/dev/null; then
   exec unshare -n -- sh -c "$inner" sh "${command[@]}"

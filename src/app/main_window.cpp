@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/app_icon.h"
+#include "app/renderer_choice.h"
 #include "media/cast_callbacks.h"
 #include "media/cast_stats.h"
 #include "media/display_state.h"
@@ -112,17 +113,15 @@ bool MainWindow::Create() {
     LogInfo("使用默认应用程序图标");
   }
 
-  renderer_.reset(SDL_CreateRenderer(window_.get(), -1, SDL_RENDERER_ACCELERATED));
-  if (!renderer_) {
-    LogInfo(std::string("No accelerated renderer (") + SDL_GetError() + "), drawing in software");
-    renderer_.reset(SDL_CreateRenderer(window_.get(), -1, SDL_RENDERER_SOFTWARE));
-  }
+  renderer_.reset(CreateCastRenderer(window_.get()));
   if (!renderer_) {
     LogError(std::string("Failed to create renderer: ") + SDL_GetError());
     return false;
   }
   if (SDL_RendererInfo info; SDL_GetRendererInfo(renderer_.get(), &info) == 0) {
-    LogInfo(std::string("Renderer: ") + info.name);  // what a delay figure was measured with
+    // What a delay figure was measured with.
+    LogInfo(std::string("Renderer: ") + info.name +
+            (PresentsOnRefresh(renderer_.get()) ? " (presents on the display's refresh)" : ""));
   }
   fonts_ = FontSet::Open();
   painter_ = std::make_unique<Painter>(renderer_.get(), &fonts_);
@@ -163,6 +162,9 @@ void MainWindow::InstallWindowPort() {
   port->requestRepaint = [weakQueue, this](bool) {
     if (auto q = weakQueue.lock()) q->Post([this] { needsPaint_ = true; });
   };
+  port->requestRepaintAt = [weakQueue, this](int64_t dueNs) {
+    if (auto q = weakQueue.lock()) q->Post([this, dueNs] { RepaintAt(dueNs); });
+  };
   port->leaveFullscreen = [weakQueue, this] {
     if (auto q = weakQueue.lock()) q->Post([this] { LeaveFullscreen(); });
   };
@@ -200,10 +202,11 @@ void MainWindow::ShowModalPanel(MessagePanel panel) {
   PaintNow();
   while (panels_.size() >= depth && !closing_ && !loopEnded_) {
     SDL_Event event;
-    if (SDL_WaitEvent(&event) == 0) break;
-    HandleEvent(event);
-    while (SDL_PollEvent(&event) == 1) HandleEvent(event);
-    if (needsPaint_) PaintNow();
+    if (WaitForEvent(event)) {
+      HandleEvent(event);
+      while (SDL_PollEvent(&event) == 1) HandleEvent(event);
+    }
+    if (PaintDue()) PaintNow();
   }
 }
 
@@ -218,13 +221,9 @@ int MainWindow::RunEventLoop() {
   if (closing_) StartStopThread();  // closed while start-up was still showing a box
   needsPaint_ = true;
   while (!loopEnded_) {
-    if (needsPaint_) PaintNow();
+    if (PaintDue()) PaintNow();
     SDL_Event event;
-    if (SDL_WaitEvent(&event) == 0) {
-      LogError(std::string("SDL_WaitEvent failed: ") + SDL_GetError());
-      SDL_Delay(10);
-      continue;
-    }
+    if (!WaitForEvent(event)) continue;
     HandleEvent(event);
     while (!loopEnded_ && SDL_PollEvent(&event) == 1) HandleEvent(event);
   }
@@ -267,8 +266,8 @@ void MainWindow::HandleEvent(const SDL_Event& event) {
     if (SDL_PointInRect(&at, &okButton_)) DismissPanel();
   } else if (event.type == eventBase_ + TIMER_EVENT) {
     ScreenCheck(Tick());
-    // Repaint requests are spaced 33 ms apart, so the last picture of a burst may have
-    // arrived without one; it must not stay unshown when the sender pauses.
+    // A fallback only: every stored picture has a repaint due within 33 ms. Should one be
+    // missed all the same, the picture must not stay unshown when the sender pauses.
     if (painter_ && painter_->HasUndrawnPicture()) needsPaint_ = true;
   } else if (event.type == eventBase_ + POSTED_CALL_EVENT) {
     RunPostedCalls();
@@ -277,6 +276,29 @@ void MainWindow::HandleEvent(const SDL_Event& event) {
   } else if (event.type == eventBase_ + END_LOOP_EVENT) {
     loopEnded_ = true;
   }
+}
+
+void MainWindow::RepaintAt(int64_t dueNs) {
+  if (!pictureDueNs_ || dueNs < *pictureDueNs_) pictureDueNs_ = dueNs;
+}
+
+bool MainWindow::PaintDue() {
+  if (pictureDueNs_ && TickNs() >= *pictureDueNs_) needsPaint_ = true;
+  return needsPaint_;
+}
+
+bool MainWindow::WaitForEvent(SDL_Event& event) {
+  if (!pictureDueNs_) {
+    if (SDL_WaitEvent(&event) == 1) return true;
+    LogError(std::string("SDL_WaitEvent failed: ") + SDL_GetError());
+    SDL_Delay(10);
+    return false;
+  }
+  // SDL waits in whole milliseconds: round up, so the paint is never early; it is at most
+  // a millisecond late.
+  const int64_t remainingNs = *pictureDueNs_ - TickNs();
+  if (remainingNs <= 0) return SDL_PollEvent(&event) == 1;
+  return SDL_WaitEventTimeout(&event, static_cast<int>((remainingNs + 999'999) / 1'000'000)) == 1;
 }
 
 void MainWindow::RunPostedCalls() {
@@ -353,6 +375,7 @@ void MainWindow::LeaveFullscreen() {
 
 void MainWindow::PaintNow() {
   needsPaint_ = false;
+  pictureDueNs_.reset();  // this paint shows the newest picture
   if (!renderer_ || closing_) return;
   RepaintTaken();  // before the picture is read: one stored after this asks again
   const int64_t start = CastStatsEnabled() ? NowNs() : 0;

@@ -75,8 +75,15 @@ class MainWindow {
   void EnterFullscreen();
   void LeaveFullscreen();
   void PaintNow();
+  // A new picture's repaint, due at `dueNs` (TickNs); the earliest due time wins.
+  void RepaintAt(int64_t dueNs);
+  // True when a paint is wanted now (asked for, or a picture's due time has come).
+  bool PaintDue();
+  // The next event, waiting no longer than a picture's due time; false when none came.
+  bool WaitForEvent(SDL_Event& event);
   bool closing() const { return closing_; }
   bool needsPaint() const { return needsPaint_; }
+  std::optional<int64_t> pictureDue() const { return pictureDueNs_; }
   size_t panelCount() const { return panels_.size(); }
   SDL_Window* window() const { return window_.get(); }
   SDL_Renderer* renderer() const { return renderer_.get(); }
@@ -105,6 +112,7 @@ class MainWindow {
   std::vector<MessagePanel> panels_;
   SDL_Rect okButton_{0, 0, 0, 0};
   bool needsPaint_ = false;
+  std::optional<int64_t> pictureDueNs_;
   bool loopRunning_ = false;
   bool loopEnded_ = false;
   bool closing_ = false;

@@ -25,6 +25,7 @@ namespace orrin {
 
 namespace {
 
+
 // No display (a server, a container, an SSH session): the cast link, discovery, decoding
 // and sound still work, so keep serving until asked to stop.
 int RunWithoutWindow() {
@@ -111,6 +112,7 @@ int RunReceiver(const std::vector<std::string>& args) {
   }
   SetPictureDecoding(options->decode);
   SetAccessControl({options->hold, options->allow});
+  SetMaxPictureRate(options->maxFps);
 
   // Before any thread exists, so every thread inherits the mask and the signals wait for
   // the watcher instead of killing the process.

@@ -2,6 +2,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include <charconv>
+
 #include "support/version.h"
 
 namespace orrin {
@@ -32,6 +34,19 @@ void DescribeOptions(CLI::App& app, ReceiverOptions& o) {
                "decode and present delay (p50) and sound queued; a summary at exit");
   app.add_flag_callback("--no-decode", [&o] { o.decode = false; },
                         "count pictures without decoding them (measures the frame reader alone)");
+  app.add_option_function<std::string>(
+         "--max-fps",
+         [&o](const std::string& text) {
+           int fps = 0;
+           const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), fps);
+           if (text.empty() || ec != std::errc() || end != text.data() + text.size() || fps < 1 ||
+               fps > MAX_FPS_LIMIT)
+             throw CLI::ValidationError("--max-fps needs a number from 1 to " + std::to_string(MAX_FPS_LIMIT));
+           o.maxFps = fps;
+         },
+         "take in and show up to N pictures a second (default: 50 taken in,\n"
+         "30 shown); 60 shows a 60 fps phone at full rate")
+      ->type_name("N");
   app.add_flag("--hold", o.hold,
                "while a sender casts, refuse newcomers (close status 1013, \"try again\n"
                "later\") instead of letting the latest one take over");

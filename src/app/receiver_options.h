@@ -8,6 +8,9 @@
 
 namespace orrin {
 
+// The highest --max-fps taken.
+constexpr int MAX_FPS_LIMIT = 240;
+
 // The command line. Plain users give none; the defaults are the receiver as it always was.
 struct ReceiverOptions {
   bool help = false;
@@ -16,6 +19,7 @@ struct ReceiverOptions {
   bool decode = true;     // --no-decode: count pictures without decoding (ingest benchmark)
   bool quiet = false;     // --quiet / --verbose: accepted for launchers; the log level is fixed
   bool verbose = false;
+  int maxFps = 0;         // --max-fps N: take in and show up to N pictures a second (0: 50 in, 30 shown)
   bool hold = false;      // --hold: a casting sender is not replaced by a newcomer
   std::vector<Ipv4Network> allow;  // --allow CIDR[,CIDR...]: only these networks; empty: all
 };

@@ -6,19 +6,35 @@
 #include <exception>
 #include <mutex>
 #include <string>
+#include <vector>
 
+#include "media/cast_stats.h"
+#include "media/jitter_buffer.h"
 #include "support/log.h"
 
 namespace orrin {
 namespace {
 
+JitterBuffer::Settings JitterBufferSettings() {
+  JitterBuffer::Settings settings;
+  settings.startSamples = AUDIO_START_MS * AUDIO_SAMPLE_RATE / 1000;
+  settings.highSamples = AUDIO_EXCESS_MS * AUDIO_SAMPLE_RATE / 1000;
+  settings.capSamples = MAX_QUEUED_AUDIO_BYTES / AUDIO_BYTES_PER_SAMPLE;
+  return settings;
+}
+
 // The callbacks run on one client thread at a time, but shut-down and a statistics reader
 // come from other threads, so the device handle lives under a lock. Nothing under it waits
-// for the sound card: SDL_QueueAudio copies and returns.
+// for the sound card: a frame is copied into the jitter buffer and the call returns.
 struct AudioDevice {
   std::mutex mutex;
   SDL_AudioDeviceID id = 0;  // 0: closed
   bool isAudioInitialized = false;
+  // The sound waiting for the device. SDL's audio thread takes from it in the callback, so
+  // it has a lock of its own that is never held while the device is opened or closed
+  // (closing joins that thread). Lock order: `mutex`, then `bufferMutex`.
+  std::mutex bufferMutex;
+  JitterBuffer buffer{JitterBufferSettings()};
 };
 
 AudioDevice& Device() {
@@ -54,6 +70,18 @@ void CloseLocked(AudioDevice& device) {
   device.isAudioInitialized = false;
 }
 
+// SDL's audio thread: hands the device the next samples, silence while the buffer fills.
+void FillDevice(void* userdata, Uint8* stream, int length) {
+  auto& device = *static_cast<AudioDevice*>(userdata);
+  size_t queued = 0;
+  {
+    std::lock_guard<std::mutex> lock(device.bufferMutex);
+    device.buffer.Pull(reinterpret_cast<int16_t*>(stream), static_cast<size_t>(length) / AUDIO_BYTES_PER_SAMPLE);
+    queued = device.buffer.Queued();
+  }
+  StatsAudioQueued(static_cast<double>(queued) * 1000.0 / AUDIO_SAMPLE_RATE);
+}
+
 bool InitLocked(AudioDevice& device) {
   if (device.isAudioInitialized) return true;
   // SDL counts subsystem initialisations, so this is safe whether or not the application
@@ -65,10 +93,13 @@ bool InitLocked(AudioDevice& device) {
   }
   SDL_AudioSpec wanted{};
   wanted.freq = AUDIO_SAMPLE_RATE;
-  wanted.format = AUDIO_S16LSB;
+  wanted.format = AUDIO_S16SYS;
   wanted.channels = AUDIO_CHANNELS;
-  wanted.samples = 1024;       // 64 ms per device buffer, SDL's usual size for this rate
-  wanted.callback = nullptr;   // queue mode: SDL frees what it has played
+  // 16 ms per device buffer: small enough that the jitter buffer, not the device, sets the
+  // delay, large enough for a busy desktop to keep up.
+  wanted.samples = AUDIO_DEVICE_SAMPLES;
+  wanted.callback = FillDevice;
+  wanted.userdata = &device;
   // No allowed changes: SDL converts to whatever the hardware wants.
   SDL_AudioDeviceID id = SDL_OpenAudioDevice(nullptr, 0, &wanted, nullptr, 0);
   if (id == 0) {
@@ -76,6 +107,10 @@ bool InitLocked(AudioDevice& device) {
     SDL_QuitSubSystem(SDL_INIT_AUDIO);  // so the next try reads the driver choice afresh
     LogError(line);
     return false;
+  }
+  {
+    std::lock_guard<std::mutex> lock(device.bufferMutex);
+    device.buffer.Clear();
   }
   SDL_PauseAudioDevice(id, 0);
   device.id = id;
@@ -118,18 +153,26 @@ void PlayAudio(const ByteBuffer& data) {
   // SDL's queue is one continuous byte stream: a dangling half sample would shift every
   // later sample by one byte and turn the rest of the cast into noise. Queue whole samples.
   size_t length = data.size() - data.size() % AUDIO_BYTES_PER_SAMPLE;
-  size_t queued = SDL_GetQueuedAudioSize(device.id);
-  if (queued > 0 && queued + length > MAX_QUEUED_AUDIO_BYTES) {
+  // Little-endian on the wire; the device is opened for the host's own order.
+  std::vector<int16_t> samples(length / AUDIO_BYTES_PER_SAMPLE);
+  for (size_t i = 0; i < samples.size(); ++i) {
+    samples[i] = static_cast<int16_t>(data[2 * i] | (data[2 * i + 1] << 8));
+  }
+  size_t queued = 0;
+  bool taken = false;
+  {
+    std::lock_guard<std::mutex> bufferLock(device.bufferMutex);
+    queued = device.buffer.Queued() * AUDIO_BYTES_PER_SAMPLE;
+    taken = device.buffer.Push(samples.data(), samples.size());
+  }
+  if (!taken) {
     uint64_t dropCount = ++droppedFrames;
     if (ShouldLogDrop(dropCount)) {
       LogError("Audio queue full (" + std::to_string(queued) + " bytes waiting), dropped frame of " +
                std::to_string(data.size()) + " bytes (" + std::to_string(dropCount) +
                " dropped so far)");
     }
-    return;
   }
-  int result = SDL_QueueAudio(device.id, data.data(), static_cast<Uint32>(length));
-  if (result != 0) LogError(SdlFailure("Failed to write audio data: ", result));
 }
 
 void OnAudioFrame(const ByteBuffer& data) {
@@ -159,10 +202,18 @@ size_t QueuedAudioBytes() {
   NoteSdlThread();
   AudioDevice& device = Device();
   std::lock_guard<std::mutex> lock(device.mutex);
-  return device.isAudioInitialized ? SDL_GetQueuedAudioSize(device.id) : 0;
+  if (!device.isAudioInitialized) return 0;
+  std::lock_guard<std::mutex> bufferLock(device.bufferMutex);
+  return device.buffer.Queued() * AUDIO_BYTES_PER_SAMPLE;
 }
 
 uint64_t DroppedAudioFrames() { return droppedFrames.load(); }
+
+uint64_t TrimmedAudioSamples() {
+  AudioDevice& device = Device();
+  std::lock_guard<std::mutex> lock(device.bufferMutex);
+  return device.buffer.TrimmedSamples();
+}
 
 void ResetAudioForTesting() {
   CloseAudioDevice();

@@ -20,12 +20,20 @@ constexpr size_t MIN_AUDIO_BYTES = 100;    // shorter payloads are not played
 // otherwise grow both memory and the delay behind the picture without bound.
 constexpr size_t MAX_QUEUED_AUDIO_BYTES = AUDIO_BYTES_PER_SECOND;
 constexpr uint64_t AUDIO_DROP_LOG_EVERY = 50;  // dropped frames: the 1st and every 50th logged
+// Playback starts (and starts again after the queue ran dry) once 70 ms are queued: enough
+// to ride out a frame that comes late or frames that come three at a time. When the queue's
+// low point stays more than 30 ms above that, a few ms at a time are taken out of quiet
+// stretches, so a sender whose clock runs fast does not drift towards the 1 s cap.
+constexpr size_t AUDIO_START_MS = 70;
+constexpr size_t AUDIO_EXCESS_MS = 30;
+constexpr int AUDIO_DEVICE_SAMPLES = 256;  // 16 ms per device buffer
 
 // The server's audio callback: counts the frame, logs every 50th, plays it. Never throws.
 // Runs on the sender's client thread and never waits for the sound card.
 void OnAudioFrame(const ByteBuffer& data);
 
-// Opens the device if needed, then queues the payload behind what is already queued.
+// Opens the device if needed, then queues the payload behind what is already queued (in the
+// jitter buffer the device plays from).
 // Short payloads are not played; a payload that would push the queue past one second is
 // dropped (unless the queue is empty: a long frame from a sender that paces itself plays).
 void PlayAudio(const ByteBuffer& data);
@@ -42,6 +50,8 @@ void CloseAudioDevice();
 size_t QueuedAudioBytes();
 // Frames dropped because the queue was full, since start.
 uint64_t DroppedAudioFrames();
+// Samples taken out to hold the delay down, since the device was opened.
+uint64_t TrimmedAudioSamples();
 
 // Tests: closes the device and sets the frame and drop counters back to zero.
 void ResetAudioForTesting();

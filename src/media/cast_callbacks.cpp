@@ -4,12 +4,15 @@
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <utility>
 
 #include "media/cast_stats.h"
 #include "media/decode_scale.h"
 #include "media/display_state.h"
 #include "media/jpeg_decoder.h"
+#include "media/picture_pacing.h"
 #include "support/log.h"
 #include "support/tick.h"
 #include "support/utf8.h"
@@ -27,9 +30,25 @@ constexpr const char* ERROR_CAPTION = "错误";
 std::atomic<bool> isFirstFrame{true};
 std::atomic<uint32_t> lastAcceptTime{0};
 std::atomic<int32_t> videoFrameCount{0};
-std::atomic<uint32_t> lastInvalidateTime{0};
-std::atomic<bool> repaintPending{false};
 std::atomic<bool> decodingOn{true};
+
+constexpr int64_t NS_PER_MS = 1'000'000;
+constexpr int64_t NS_PER_SECOND = 1'000'000'000;
+RepaintPacer repaintPacer{int64_t{REPAINT_INTERVAL_MS} * NS_PER_MS};
+
+// --max-fps; 0 keeps the millisecond throttle. The gate is touched by the sender's thread,
+// and for a moment by two of them when one sender replaces another.
+std::atomic<int> maxPictureRate{0};
+std::mutex intakeMutex;
+IntakeGate intakeGate{NS_PER_SECOND / 50};
+
+bool AcceptPicture(uint32_t now) {
+  if (maxPictureRate.load(std::memory_order_relaxed) > 0) {
+    std::lock_guard<std::mutex> lock(intakeMutex);
+    return intakeGate.Accept(TickNs());
+  }
+  return TicksBetween(lastAcceptTime.load(), now) >= FRAME_INTERVAL_MS;
+}
 
 void SetTitle(const WindowPort& port, const std::string& title) {
   if (port.setTitle) port.setTitle(title);
@@ -37,6 +56,14 @@ void SetTitle(const WindowPort& port, const std::string& title) {
 
 void RequestRepaint(const WindowPort& port, bool erase) {
   if (port.requestRepaint) port.requestRepaint(erase);
+}
+
+void RequestPictureRepaint(const WindowPort& port, int64_t dueNs) {
+  if (port.requestRepaintAt) {
+    port.requestRepaintAt(dueNs);
+  } else {
+    RequestRepaint(port, false);
+  }
 }
 
 void StorePicture(const ByteBuffer& data, int64_t receivedNs) {
@@ -55,16 +82,13 @@ void StorePicture(const ByteBuffer& data, int64_t receivedNs) {
 
   if (isFirstFrame.exchange(false)) LogInfo("收到第一帧投屏画面，按F11进入全屏模式");
 
-  // At most one repaint request per 33 ms, and none while the window has not yet taken the
-  // last one: a slow window never gets a queue of repaints, and the paint it does shows the
-  // newest picture. A picture this skips is shown by the window's next paint (its timer
-  // repaints when a newer picture than the one drawn is held).
-  uint32_t t = Tick();
-  if (auto window = mainWindow(); window != nullptr &&
-                                  TicksBetween(lastInvalidateTime.load(), t) >= REPAINT_INTERVAL_MS &&
-                                  !repaintPending.exchange(true)) {
-    lastInvalidateTime = t;
-    RequestRepaint(*window, false);  // the paint pass covers the whole window: no erase
+  // Requests at least 33 ms apart, none while the window has not taken the last one (the
+  // paint it does shows the newest picture), and none refused: a picture stored sooner is
+  // repainted at the 33 ms mark. So no picture waits for a later one or the 1 s timer.
+  if (auto window = mainWindow()) {
+    if (std::optional<int64_t> due = repaintPacer.PictureStored(TickNs())) {
+      RequestPictureRepaint(*window, *due);  // the paint pass covers the whole window: no erase
+    }
   }
 }
 
@@ -76,7 +100,7 @@ void OnVideoFrame(const ByteBuffer& data) {
   StatsPictureReceived(data.size());
   if (!decodingOn.load(std::memory_order_relaxed)) return;
   uint32_t now = Tick();
-  if (TicksBetween(lastAcceptTime.load(), now) < FRAME_INTERVAL_MS) {
+  if (!AcceptPicture(now)) {
     StatsPictureDropped();
     return;
   }
@@ -105,13 +129,24 @@ void OnVideoFrame(const ByteBuffer& data) {
   }
 }
 
-void RepaintTaken() { repaintPending = false; }
+void RepaintTaken() { repaintPacer.RepaintTaken(); }
+
+void SetMaxPictureRate(int fps) {
+  const int64_t repaintNs = fps > 0 ? NS_PER_SECOND / fps : int64_t{REPAINT_INTERVAL_MS} * NS_PER_MS;
+  repaintPacer.SetInterval(repaintNs);
+  {
+    std::lock_guard<std::mutex> lock(intakeMutex);
+    intakeGate = IntakeGate(fps > 0 ? NS_PER_SECOND / fps : NS_PER_SECOND / 50);
+  }
+  maxPictureRate = fps;
+}
 
 void SetPictureDecoding(bool on) { decodingOn = on; }
 
 void OnConnectionChanged(bool connected, const std::string& clientInfo) {
   isConnected = connected;
   if (connected) {
+    StatsCastStarted();
     isScreenActive = true;
     lastFrameTime = Tick();
   } else {
@@ -151,8 +186,8 @@ void ResetCastCallbacksForTesting() {
   isFirstFrame = true;
   lastAcceptTime = 0;
   videoFrameCount = 0;
-  lastInvalidateTime = 0;
-  repaintPending = false;
+  SetMaxPictureRate(0);
+  repaintPacer.Reset();
   decodingOn = true;
 }
 

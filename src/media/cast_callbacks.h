@@ -12,8 +12,9 @@ namespace orrin {
 constexpr unsigned FRAME_INTERVAL_MS = 20;
 // Every 30th accepted frame writes a progress line.
 constexpr int VIDEO_LOG_EVERY = 30;
-// Repaint requests for new pictures are at least 33 ms apart, and none is made while the
-// window has not taken the previous one, so requests never pile up behind a busy window.
+// Repaint requests for new pictures are at least 33 ms apart (a picture stored sooner gets
+// its repaint at the 33 ms mark), and none is made while the window has not taken the
+// previous one, so requests never pile up behind a busy window.
 constexpr unsigned REPAINT_INTERVAL_MS = 33;
 
 // One JPEG picture from the sender (the cast header already removed). Runs on the
@@ -23,6 +24,11 @@ void OnVideoFrame(const ByteBuffer& data);
 // The window took the pending repaint: the next stored picture asks for one again. Called
 // by the window before it reads the picture.
 void RepaintTaken();
+
+// `--max-fps N`: pictures are taken in and repainted up to N a second (spacing 1000/N ms,
+// measured on the fine clock, a picture half a period early still kept). 0: the defaults
+// above (20 ms intake, 33 ms between repaints).
+void SetMaxPictureRate(int fps);
 
 // Off: video frames are counted (statistics) but neither throttled nor decoded. Only the
 // ingest benchmark switches decoding off, to measure the frame reader alone.
@@ -36,7 +42,7 @@ void OnConnectionChanged(bool connected, const std::string& clientInfo);
 void OnError(const std::string& message);
 
 // Back to the state at process start: throttle and repaint times, frame counter, pending repaint,
-// decoding on and the first-frame hint (tests).
+// picture rate, decoding on and the first-frame hint (tests).
 void ResetCastCallbacksForTesting();
 
 }  // namespace orrin

@@ -17,12 +17,13 @@ constexpr size_t MAX_RUN_SAMPLES = 500'000;
 std::atomic<bool> enabled{false};
 
 struct Samples {
-  std::vector<double> decode, upload, draw, delay;
+  std::vector<double> decode, upload, draw, delay, audio;
   void Clear() {
     decode.clear();
     upload.clear();
     draw.clear();
     delay.clear();
+    audio.clear();
   }
 };
 
@@ -33,6 +34,7 @@ StatsSnapshot intervalCounts;
 StatsSnapshot runCounts;
 Samples intervalSamples;
 Samples runSamples;
+int64_t lastShownNs = 0;  // 0: no picture shown yet in this cast
 
 void Push(std::vector<double>& interval, std::vector<double>& run, double value) {
   interval.push_back(value);
@@ -52,6 +54,7 @@ void Fill(StatsSnapshot& snapshot, Samples& samples) {
   snapshot.upload = Summarise(samples.upload);
   snapshot.draw = Summarise(samples.draw);
   snapshot.delay = Summarise(samples.delay);
+  snapshot.audio = Summarise(samples.audio);
 }
 
 template <typename F>
@@ -102,12 +105,30 @@ void StatsPictureDecoded(double decodeMs, int scaleDenominator) {
 
 void StatsPictureShown(double uploadMs, double drawMs, double delayMs) {
   if (!CastStatsEnabled()) return;
+  const int64_t now = NowNs();
   std::lock_guard<std::mutex> lock(statsMutex);
-  ++intervalCounts.shown;
-  ++runCounts.shown;
+  const double gapMs = lastShownNs != 0 ? static_cast<double>(now - lastShownNs) / 1e6 : 0;
+  lastShownNs = now;
+  for (StatsSnapshot* s : {&intervalCounts, &runCounts}) {
+    ++s->shown;
+    s->longestGapMs = std::max(s->longestGapMs, gapMs);
+    if (gapMs > STATS_LONG_GAP_MS) ++s->longGaps;
+  }
   Push(intervalSamples.upload, runSamples.upload, uploadMs);
   Push(intervalSamples.draw, runSamples.draw, drawMs);
   Push(intervalSamples.delay, runSamples.delay, delayMs);
+}
+
+void StatsCastStarted() {
+  if (!CastStatsEnabled()) return;
+  std::lock_guard<std::mutex> lock(statsMutex);
+  lastShownNs = 0;
+}
+
+void StatsAudioQueued(double queuedMs) {
+  if (!CastStatsEnabled()) return;
+  std::lock_guard<std::mutex> lock(statsMutex);
+  Push(intervalSamples.audio, runSamples.audio, queuedMs);
 }
 
 StatsSnapshot TakeInterval() {
@@ -152,8 +173,13 @@ std::string FormatStatsSummary(const StatsSnapshot& s, double seconds) {
   std::snprintf(head, sizeof head, "stats summary: %.1f s, received %llu (%llu bytes), shown %llu, dropped %llu",
                 seconds, static_cast<unsigned long long>(s.received), static_cast<unsigned long long>(s.receivedBytes),
                 static_cast<unsigned long long>(s.shown), static_cast<unsigned long long>(s.dropped));
-  return head + timing("decode", s.decode) + timing("upload", s.upload) + timing("draw", s.draw) +
-         timing("delay", s.delay);
+  std::string text = head + timing("decode", s.decode) + timing("upload", s.upload) + timing("draw", s.draw) +
+                     timing("delay", s.delay);
+  if (s.audio.count > 0) text += timing("audio", s.audio);
+  char gaps[96];
+  std::snprintf(gaps, sizeof gaps, ", longest gap %.1f ms, gaps over %.0f ms %llu", s.longestGapMs,
+                STATS_LONG_GAP_MS, static_cast<unsigned long long>(s.longGaps));
+  return text + gaps;
 }
 
 void ResetCastStatsForTesting() {
@@ -163,6 +189,7 @@ void ResetCastStatsForTesting() {
   runCounts = StatsSnapshot{};
   intervalSamples.Clear();
   runSamples.Clear();
+  lastShownNs = 0;
 }
 
 }  // namespace orrin

@@ -21,8 +21,17 @@ void StatsPictureReceived(size_t bytes);  // a video frame reached the cast call
 void StatsPictureDropped();              // the 20 ms throttle dropped it unseen
 void StatsPictureDecoded(double decodeMs, int scaleDenominator);
 // A new picture reached the screen: upload and draw of that paint pass, and the delay from
-// its last byte received to SDL_RenderPresent returned.
+// its last byte received to SDL_RenderPresent returned. The time between two such presents
+// is the gap a viewer sees between picture changes.
 void StatsPictureShown(double uploadMs, double drawMs, double delayMs);
+// A sender connected: the next shown picture starts a new run of gaps (the idle time before
+// it is no gap in a cast).
+void StatsCastStarted();
+// Sound waiting for the device, sampled each time the device takes a buffer.
+void StatsAudioQueued(double queuedMs);
+
+// A gap between two shown pictures longer than this is counted: a stutter a viewer notices.
+constexpr double STATS_LONG_GAP_MS = 50;
 
 // Percentiles of one kind of timing, in milliseconds (0 when there is no sample).
 struct TimingSummary {
@@ -39,6 +48,9 @@ struct StatsSnapshot {
   uint64_t decoded = 0;
   int lastScaleDenominator = 1;  // 1, 2 or 4: the TurboJPEG scale of the newest decode
   TimingSummary decode, upload, draw, delay;
+  TimingSummary audio;  // queued sound (ms); no samples while nothing is played
+  double longestGapMs = 0;
+  uint64_t longGaps = 0;  // gaps above STATS_LONG_GAP_MS
 };
 
 // What happened since the previous TakeInterval call (the once-a-second line).

@@ -45,6 +45,9 @@ DisplayMode ChooseDisplayMode(bool hasPicture, bool connected, bool screenActive
 struct WindowPort {
   std::function<void(const std::string& titleUtf8)> setTitle;
   std::function<void(bool erase)> requestRepaint;
+  // A repaint for a new picture, carried out once TickNs() reaches `dueNs` (at once when it
+  // already has); an earlier due time wins over a later one still waiting.
+  std::function<void(int64_t dueNs)> requestRepaintAt;
   std::function<void()> leaveFullscreen;
   // Modal error box; returns when the user closed it.
   std::function<void(const std::string& caption, const std::string& text)> showErrorBox;

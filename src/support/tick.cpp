@@ -23,4 +23,10 @@ uint32_t Tick() {
 
 void SetTickSource(TickSource source) { tickSource.store(source, std::memory_order_release); }
 
+int64_t TickNs() {
+  if (TickSource source = tickSource.load(std::memory_order_acquire)) return int64_t{source()} * 1'000'000;
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
 }  // namespace orrin

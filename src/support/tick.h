@@ -15,4 +15,9 @@ constexpr uint32_t TicksBetween(uint32_t then, uint32_t now) { return now - then
 using TickSource = uint32_t (*)();
 void SetTickSource(TickSource source);
 
+// The same steady clock in nanoseconds, for spacings the millisecond tick is too coarse
+// for (it rounds down, so "33 ms" could be 32.01). While a test has replaced the tick, this
+// follows the test's milliseconds.
+int64_t TickNs();
+
 }  // namespace orrin

@@ -180,6 +180,31 @@ TEST_F(MainWindowTest, WindowPortCallsFromOtherThreadsAreCarriedOutOnTheMainThre
   EXPECT_EQ(Title(), "bad \xEF\xBF\xBD title");
 }
 
+TEST_F(MainWindowTest, APictureRepaintComesAtItsDueTimeWithoutAnotherEvent) {
+  window_->InstallWindowPort();
+  // Until the start-up events (and any left by earlier cases) are through.
+  for (SDL_Event event; SDL_WaitEventTimeout(&event, 100) == 1;) window_->HandleEvent(event);
+  if (window_->needsPaint()) window_->PaintNow();
+  const int64_t now = TickNs();
+  std::thread([now] {
+    mainWindow()->requestRepaintAt(now + 60'000'000);
+    mainWindow()->requestRepaintAt(now + 40'000'000);  // the earlier one wins
+  }).join();
+  const int before = window_->painter()->paintCount();
+  int64_t paintedAt = 0;
+  while (paintedAt == 0 && TickNs() - now < 5'000'000'000) {
+    SDL_Event event;
+    if (window_->WaitForEvent(event)) window_->HandleEvent(event);
+    if (window_->PaintDue()) {
+      paintedAt = TickNs();
+      window_->PaintNow();
+    }
+  }
+  EXPECT_GE(paintedAt - now, 40'000'000);
+  EXPECT_EQ(window_->painter()->paintCount(), before + 1);
+  EXPECT_FALSE(window_->pictureDue().has_value());
+}
+
 TEST_F(MainWindowTest, ErrorBoxBlocksItsCallerUntilDismissedWhileTheLoopRuns) {
   window_->InstallWindowPort();
   std::atomic<bool> returned{false};

@@ -33,6 +33,13 @@ TEST(Receiver, CommandLineTakesStatsAndNoDecodeAndRefusesTheRest) {
   EXPECT_EQ(error, "unknown option --fast");
   EXPECT_FALSE(ParseReceiverOptions({"stats"}, error));
   EXPECT_EQ(error, "unexpected argument stats");
+  EXPECT_EQ(plain->maxFps, 0);
+  EXPECT_EQ(ParseReceiverOptions({"--max-fps", "60", "--stats"}, error)->maxFps, 60);
+  for (const char* bad : {"0", "241", "6o", ""}) {
+    EXPECT_FALSE(ParseReceiverOptions({"--max-fps", bad}, error)) << bad;
+    EXPECT_EQ(error, "--max-fps needs a number from 1 to 240");
+  }
+  EXPECT_FALSE(ParseReceiverOptions({"--max-fps"}, error));
   EXPECT_EQ(RunReceiver({"--bogus"}), 2);  // refused before anything starts
   EXPECT_EQ(RunReceiver({"--version"}), 0);
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <regex>
 #include <thread>
 
@@ -90,6 +91,26 @@ TEST_F(CastStats, TheLineAndTheSummaryReadAsDocumented) {
     EXPECT_TRUE(std::regex_search(summary, std::regex(std::string(", ") + name + " p50 [0-9.]+ p99 [0-9.]+ ms")))
         << name << " in " << summary;
   }
+}
+
+TEST_F(CastStats, GapsBetweenShownPicturesRestartWithEachCast) {
+  EnableCastStats(true);
+  StatsPictureShown(0, 0, 1);
+  std::this_thread::sleep_for(std::chrono::milliseconds(60));
+  StatsPictureShown(0, 0, 1);
+  StatsPictureShown(0, 0, 1);
+  StatsSnapshot first = TakeInterval();
+  EXPECT_GE(first.longestGapMs, 60);
+  EXPECT_EQ(first.longGaps, 1u);
+  // The pause before a new sender's first picture is not a stutter.
+  std::this_thread::sleep_for(std::chrono::milliseconds(60));
+  StatsCastStarted();
+  StatsPictureShown(0, 0, 1);
+  StatsSnapshot second = TakeInterval();
+  EXPECT_LT(second.longestGapMs, STATS_LONG_GAP_MS);
+  EXPECT_EQ(second.longGaps, 0u);
+  EXPECT_EQ(WholeRun().longGaps, 1u);
+  EXPECT_NE(FormatStatsSummary(WholeRun(), 1).find(", gaps over 50 ms 1"), std::string::npos);
 }
 
 TEST_F(CastStats, HooksFromSeveralThreadsAllCount) {

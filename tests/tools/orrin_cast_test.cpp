@@ -85,6 +85,11 @@ TEST(CastOptions, BenchmarkSources) {
   EXPECT_TRUE(o.HasPictures());
   o = Parse({"h", "--pattern", "1080x2400", "--pregenerate", "30"});
   EXPECT_EQ(o.pregenerate, 30);
+  o = Parse({"h", "--tone", "440", "--sound-burst", "3", "--sound-clock", "1.005"});
+  EXPECT_EQ(o.soundBurst, 3);
+  EXPECT_DOUBLE_EQ(o.soundClock, 1.005);
+  EXPECT_NE(ParseError({"h", "--tone", "440", "--sound-burst", "0"}).find("--sound-burst"), std::string::npos);
+  EXPECT_NE(ParseError({"h", "--tone", "440", "--sound-clock", "3"}).find("--sound-clock"), std::string::npos);
 }
 
 ByteBuffer Wav(uint16_t format, uint16_t channels, uint32_t rate, uint16_t bits, const ByteBuffer& data) {

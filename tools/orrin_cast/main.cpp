@@ -224,7 +224,9 @@ int RunCast(const Options& o) {
       if (client.PeerClosed()) status = WsClient::Status::ConnectionLost, error = "the receiver closed the connection";
       continue;
     }
-    if (soundDue) {
+    for (int burst = 0; soundDue && burst < o.soundBurst && status == WsClient::Status::Ok &&
+                        (o.toneHz > 0 || soundOffset < sound.size());
+         ++burst) {
       ByteBuffer chunk;
       if (o.toneHz > 0) {
         chunk = MakeTone(o.toneHz, soundOffset / 2, AUDIO_FRAME_BYTES);
@@ -237,7 +239,10 @@ int RunCast(const Options& o) {
       status = client.SendMessage(message, o.fragment, error);
       progress.Sound(message.size());
       ++soundFrames;
-      nextSound += std::chrono::milliseconds(20);
+    }
+    if (soundDue) {
+      // 20 ms of sound per frame by the sender's own clock.
+      nextSound += std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(0.02 * o.soundBurst / o.soundClock));
     }
     if (pictureDue && status == WsClient::Status::Ok) {
       ByteBuffer jpeg;

@@ -146,6 +146,10 @@ void Describe(CLI::App& app, Options& o, Raw& raw) {
   app.add_option("--wav", o.wavFile, "a 16 kHz mono 16-bit PCM WAV file")->type_name("FILE")->group(SOUND);
   AddReal(app, "--tone", o.toneHz, 0, false, 8000, false, "needs a frequency above 0 and below 8000 Hz",
           "a sine tone")->type_name("HZ")->group(SOUND);
+  AddWhole(app, "--sound-burst", o.soundBurst, 1, 50,
+           "send N frames at once every N x 20 ms, as a jittery link delivers them")->type_name("N")->group(SOUND);
+  AddReal(app, "--sound-clock", o.soundClock, 0.5, true, 2, true, "needs a ratio from 0.5 to 2",
+          "the sender's clock runs R times real time (1.005: 0.5 % fast)")->type_name("R")->group(SOUND);
 
   app.add_flag("--ping", o.ping, "send a ping first and wait for its pong")->group(LINK);
   app.add_flag("--close", o.close, "end with a close frame (otherwise the TCP connection is just closed)")

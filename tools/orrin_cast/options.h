@@ -31,6 +31,8 @@ struct Options {
   std::optional<long> frames;
   std::string wavFile;
   double toneHz = 0;  // 0: no tone
+  int soundBurst = 1;      // 20 ms frames sent together, every soundBurst x 20 ms
+  double soundClock = 1;   // the sender's clock against real time: 1.005 sends 0.5 % fast
   bool ping = false;
   bool close = false;
   int fragment = 1;

@@ -1,0 +1,55 @@
+#include "media/picture_pacing.h"
+
+#include <gtest/gtest.h>
+
+namespace orrin {
+namespace {
+
+constexpr int64_t MS = 1'000'000;
+
+TEST(RepaintPacer, APictureStoredTooSoonIsRepaintedAtTheMarkNotRefused) {
+  RepaintPacer pacer(33 * MS);
+  EXPECT_EQ(pacer.PictureStored(0), 0);
+  pacer.RepaintTaken();
+  EXPECT_EQ(pacer.PictureStored(32 * MS), 33 * MS);  // deferred by 1 ms
+  pacer.RepaintTaken();
+  EXPECT_EQ(pacer.PictureStored(32 * MS + 33 * MS + 500'000), 66 * MS);  // half a ms short: still shown
+  pacer.RepaintTaken();
+  EXPECT_EQ(pacer.PictureStored(200 * MS), 200 * MS);  // late enough: at once
+}
+
+TEST(RepaintPacer, TheNewestPictureRidesOnTheRequestNotYetTaken) {
+  RepaintPacer pacer(33 * MS);
+  EXPECT_EQ(pacer.PictureStored(100 * MS), 100 * MS);
+  // A burst, and a window that is slow to paint: no second request, however many pictures.
+  for (int64_t t = 101; t < 400; t += 7) EXPECT_FALSE(pacer.PictureStored(t * MS).has_value()) << t;
+  pacer.RepaintTaken();
+  EXPECT_EQ(pacer.PictureStored(400 * MS), 400 * MS);
+  // A burst whose paints keep up is spaced out, one interval apart.
+  pacer.RepaintTaken();
+  EXPECT_EQ(pacer.PictureStored(401 * MS), 433 * MS);
+  pacer.RepaintTaken();
+  EXPECT_EQ(pacer.PictureStored(402 * MS), 435 * MS);  // never more than an interval ahead
+  pacer.Reset();
+  EXPECT_EQ(pacer.PictureStored(403 * MS), 403 * MS);
+}
+
+TEST(IntakeGate, KeepsAJitteryStreamAtItsRateAndHoldsAFasterOneToIt) {
+  const int64_t period = 1'000'000'000 / 60;
+  IntakeGate gate(period);
+  // 60 per second, each up to 40 % of a period early or late.
+  const int jitter[] = {0, -40, 35, -20, 40, -35, 10, 0, -40, 40};
+  int kept = 0;
+  for (int i = 0; i < 600; ++i) kept += gate.Accept(i * period + jitter[i % 10] * period / 100);
+  EXPECT_EQ(kept, 600);
+
+  // Twice as fast for a second: no more than the rate, plus one.
+  gate.Reset();
+  kept = 0;
+  for (int i = 0; i < 120; ++i) kept += gate.Accept(i * period / 2);
+  EXPECT_LE(kept, 61);
+  EXPECT_GE(kept, 59);
+}
+
+}  // namespace
+}  // namespace orrin
