@@ -7,6 +7,7 @@ usage: /usr/bin/python3 bench/pipeline_bench.py BIN_DIR DATA_DIR
            off) and into two ceilings: a plain TCP sink and a Boost.Beast WebSocket sink
   delay    last byte received -> SDL_RenderPresent returned, 1080x2400 at 30 fps, Xvfb
   steady   1080x2400 at 50 fps: CPU, pictures shown per second, drops, resident memory
+  record   1080x2400 at 30 fps with --record against the same cast without: CPU and memory
 
 The receiver binds its fixed ports, so run this in a private network namespace
 (bench/run_all.sh does). Durations and rounds come from the environment (see DEFAULTS).
@@ -27,6 +28,7 @@ DEFAULTS = {
     "BENCH_INGEST_SECONDS": "3", "BENCH_INGEST_ROUNDS": "3",
     "BENCH_DELAY_SECONDS": "20", "BENCH_DELAY_ROUNDS": "2",
     "BENCH_STEADY_SECONDS": "60", "BENCH_STEADY_ROUNDS": "1",
+    "BENCH_RECORD_SECONDS": "20", "BENCH_RECORD_ROUNDS": "2",
 }
 
 
@@ -196,11 +198,11 @@ def status_kib(pid, key):
     return 0
 
 
-def cast_on_screen(name, fps, seconds):
+def cast_on_screen(name, fps, seconds, receiver_args=()):
     """Casts 1080x2400 pictures at `fps` into the receiver under Xvfb; returns what it saw."""
     session = Xvfb()
     try:
-        receiver = Receiver(name, [], session.env)
+        receiver = Receiver(name, list(receiver_args), session.env)
         pid = receiver.process.pid
         time.sleep(1.0)  # the window is up and painted once
         cpu_before, wall_before = process_cpu_seconds(pid), time.monotonic()
@@ -270,6 +272,39 @@ def bench_steady():
             f"{growth:+.1f} MiB after 5 s")
 
 
+def bench_record():
+    """The cost of recording: the same cast with and without --record, rounds alternating."""
+    seconds = setting("BENCH_RECORD_SECONDS")
+    cpu_ratios, rss_ratios, plain, recorded = [], [], [], []
+    for r in range(setting("BENCH_RECORD_ROUNDS", int)):
+        log(f"== record: 1080x2400 at 30 fps for {seconds:g} s, without and with --record (round {r + 1}) ==")
+        base = cast_on_screen(f"record_off_{r}", 30, seconds)
+        path = os.path.join(DATA, f"record_{r}.mkv")
+        rec = cast_on_screen(f"record_on_{r}", 30, seconds, ["--record", path])
+        saved = re.search(r"Recording saved: .* \((\d+) pictures, [\d.]+ s of sound, (\d+) pictures dropped\)",
+                          rec["log"])
+        size = os.path.getsize(path) if os.path.exists(path) else 0
+        os.remove(path) if os.path.exists(path) else None
+        base_rss = statistics.median(base["rss"][3:] or base["rss"])
+        rec_rss = statistics.median(rec["rss"][3:] or rec["rss"])
+        cpu_ratios.append(rec["cpu"] / base["cpu"])
+        rss_ratios.append(rec_rss / base_rss)
+        plain.append((base["cpu"], base_rss, base["peak_kib"]))
+        recorded.append((rec["cpu"], rec_rss, rec["peak_kib"]))
+        log(f"  without: CPU {base['cpu']:.0f}%, RSS median {base_rss / 1024:.1f} MiB, peak {base['peak_kib'] / 1024:.1f}"
+            f" MiB; with: CPU {rec['cpu']:.0f}%, RSS median {rec_rss / 1024:.1f} MiB, peak "
+            f"{rec['peak_kib'] / 1024:.1f} MiB; file {size / 1e6:.1f} MB, "
+            f"{saved.group(1) if saved else '?'} pictures written, {saved.group(2) if saved else '?'} dropped, "
+            f"shown {rec['shown']} of {rec['sent']}")
+    cpu = statistics.median(cpu_ratios)
+    rss = statistics.median(rss_ratios)
+    row("record 30 fps: CPU with/without", f"{statistics.median(c for c, _, _ in recorded):.0f}%",
+        f"{statistics.median(c for c, _, _ in plain):.0f}% without", f"{cpu:.2f}x", "(report)", "-", spread(cpu_ratios))
+    row("  RSS median with/without (MiB)", f"{statistics.median(m for _, m, _ in recorded) / 1024:.0f}",
+        f"{statistics.median(m for _, m, _ in plain) / 1024:.0f} without", f"{rss:.2f}x", "(report)", "-",
+        spread(rss_ratios))
+
+
 def machine():
     model = "unknown CPU"
     with open("/proc/cpuinfo") as f:
@@ -288,6 +323,7 @@ def main():
     bench_ingest()
     bench_delay(decode_ms)
     bench_steady()
+    bench_record()
     header = ("measure", "figure", "ceiling (same run)", "ratio", "target", "verdict", "spread of ratio")
     widths = [max(len(r[i]) for r in rows + [header]) for i in range(len(header))]
     log("")

@@ -15,6 +15,8 @@
 #include "app/signal_watcher.h"
 #include "app/stats_reporter.h"
 #include "media/cast_callbacks.h"
+#include "media/cast_tap.h"
+#include "record/recorder.h"
 #include "net/socket.h"
 #include "support/host_identity.h"
 #include "support/log.h"
@@ -47,9 +49,10 @@ int RunWithoutWindow() {
   return 0;
 }
 
-int RunWithWindow() {
+int RunWithWindow(Recorder& recorder) {
   MainWindow window(StopServices);
   if (!window.Create()) return 1;
+  window.tools().SetRecorder(&recorder);
   window.InstallWindowPort();
   window.ShowAndPaint();
   window.StartScreenCheckTimer();
@@ -92,8 +95,20 @@ std::string StartupInfoText(const std::string& computerName, const std::string& 
 
 std::optional<ReceiverOptions> ParseReceiverOptions(const std::vector<std::string>& args, std::string& error) {
   ReceiverOptions options;
-  for (const std::string& arg : args) {
-    if (arg == "--stats") {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--record" || arg.rfind("--record=", 0) == 0) {
+      const bool joined = arg.size() > 8;
+      if (!joined && i + 1 >= args.size()) {
+        error = "--record needs a file name";
+        return std::nullopt;
+      }
+      options.record = joined ? arg.substr(9) : args[++i];
+      if (options.record.empty()) {
+        error = "--record needs a file name";
+        return std::nullopt;
+      }
+    } else if (arg == "--stats") {
       options.stats = true;
     } else if (arg == "--no-decode") {
       options.decode = false;
@@ -108,10 +123,17 @@ std::optional<ReceiverOptions> ParseReceiverOptions(const std::vector<std::strin
 }
 
 std::string ReceiverUsageText() {
-  return "usage: orrin-receiver [--stats] [--no-decode]\n"
+  return "usage: orrin-receiver [--record FILE] [--stats] [--no-decode]\n"
+         "  --record FILE  record every sender into FILE (Matroska: the JPEG pictures and the\n"
+         "               sound as received); a second sender of the run goes to FILE-2, ...\n"
          "  --stats      once a second a log line with pictures received, shown and dropped,\n"
          "               decode and present delay (p50) and sound queued; a summary at exit\n"
-         "  --no-decode  count pictures without decoding them (measures the frame reader alone)\n";
+         "  --no-decode  count pictures without decoding them (measures the frame reader alone)\n"
+         "keys in the window:\n"
+         "  F11          full screen on or off (with a picture)    ESC  leave full screen\n"
+         "  I            overlay with the link's figures on or off\n"
+         "  R            start or stop recording into the Videos folder (XDG_VIDEOS_DIR)\n"
+         "  S            save the picture on screen, as received, into the Pictures folder\n";
 }
 
 int RunReceiver(const std::vector<std::string>& args) {
@@ -132,8 +154,12 @@ int RunReceiver(const std::vector<std::string>& args) {
   BlockStopSignals();
   IgnoreSigpipe();
   // Outlives the window and the services, so the summary counts everything.
-  std::unique_ptr<StatsReporter> stats;
-  if (options->stats) stats = std::make_unique<StatsReporter>();
+  // Always there: without --stats it only closes the overlay's one-second intervals.
+  auto stats = std::make_unique<StatsReporter>(options->stats);
+  // Outlives the services too: the cast callbacks hand it what they receive.
+  Recorder recorder;
+  SetCastTapListener(recorder.TapListener());
+  if (!options->record.empty()) recorder.StartToFile(options->record);
 
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
@@ -148,10 +174,13 @@ int RunReceiver(const std::vector<std::string>& args) {
   if (!noDisplay.empty()) {
     LogInfo("No display could be opened (" + noDisplay +
             "); running without a window: cast link and discovery only, stop with Ctrl+C or SIGTERM");
-    return RunWithoutWindow();
+    const int exitCode = RunWithoutWindow();
+    SetCastTapListener(nullptr);
+    return exitCode;
   }
   if (TTF_Init() != 0) LogError(std::string("TTF_Init failed: ") + TTF_GetError());
-  const int exitCode = RunWithWindow();
+  const int exitCode = RunWithWindow(recorder);
+  SetCastTapListener(nullptr);  // the services are stopped: nothing calls it any more
   TTF_Quit();
   SDL_Quit();
   return exitCode;

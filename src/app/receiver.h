@@ -18,6 +18,7 @@ struct ReceiverOptions {
   bool help = false;
   bool stats = false;     // --stats: a statistics line a second, a summary at exit
   bool decode = true;     // --no-decode: count pictures without decoding (ingest benchmark)
+  std::string record;     // --record FILE: every sender into FILE (later ones FILE-2, ...)
 };
 // Null with `error` set for an option it does not know.
 std::optional<ReceiverOptions> ParseReceiverOptions(const std::vector<std::string>& args, std::string& error);

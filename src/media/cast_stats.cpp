@@ -33,6 +33,7 @@ StatsSnapshot intervalCounts;
 StatsSnapshot runCounts;
 Samples intervalSamples;
 Samples runSamples;
+StatsSnapshot lastInterval;
 
 void Push(std::vector<double>& interval, std::vector<double>& run, double value) {
   interval.push_back(value);
@@ -118,7 +119,13 @@ StatsSnapshot TakeInterval() {
   intervalCounts = StatsSnapshot{};
   intervalCounts.lastScaleDenominator = scale;
   intervalSamples.Clear();
+  lastInterval = snapshot;
   return snapshot;
+}
+
+StatsSnapshot LastInterval() {
+  std::lock_guard<std::mutex> lock(statsMutex);
+  return lastInterval;
 }
 
 StatsSnapshot WholeRun() {
@@ -163,6 +170,7 @@ void ResetCastStatsForTesting() {
   runCounts = StatsSnapshot{};
   intervalSamples.Clear();
   runSamples.Clear();
+  lastInterval = StatsSnapshot{};
 }
 
 }  // namespace orrin

@@ -31,5 +31,15 @@ TEST(Receiver, CommandLineTakesStatsAndNoDecodeAndRefusesTheRest) {
   EXPECT_EQ(RunReceiver({"--bogus"}), 2);  // refused before anything starts
 }
 
+TEST(Receiver, RecordTakesAFileNameInEitherForm) {
+  std::string error;
+  EXPECT_EQ(ParseReceiverOptions({"--record", "a b.mkv", "--stats"}, error)->record, "a b.mkv");
+  EXPECT_EQ(ParseReceiverOptions({"--record=cast.mkv"}, error)->record, "cast.mkv");
+  EXPECT_EQ(ParseReceiverOptions({}, error)->record, "");
+  EXPECT_FALSE(ParseReceiverOptions({"--record"}, error));
+  EXPECT_EQ(error, "--record needs a file name");
+  EXPECT_FALSE(ParseReceiverOptions({"--record="}, error));
+}
+
 }  // namespace
 }  // namespace orrin
