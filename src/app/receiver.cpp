@@ -21,6 +21,7 @@
 #include "support/host_identity.h"
 #include "support/log.h"
 #include "support/utf8.h"
+#include "support/version.h"
 
 namespace orrin {
 
@@ -41,6 +42,9 @@ int RunWithoutWindow() {
     StopServices();
     return 1;
   }
+  // Without a window nobody sees the information box: the log says where phones connect.
+  LogInfo("投屏接收端已启动，设备名称: " + GetLocalComputerName() + " (Windows)，IP地址: " + GetLocalIPAddress() +
+          "，WebSocket端口: " + std::to_string(WEBSOCKET_PORT));
   {
     std::unique_lock<std::mutex> lock(mutex);
     stopRequested.wait(lock, [&] { return stop; });
@@ -65,7 +69,7 @@ int RunWithWindow(Recorder& recorder) {
     return 1;
   }
   const std::string info =
-      StartupInfoText(SanitizeUtf8(GetLocalComputerName()), SanitizeUtf8(GetLocalIPAddress()), WEBSOCKET_PORT);
+      StartupInfoText(SanitizeUtf8(GetLocalComputerName()), SanitizeUtf8(GetInterfaceIPAddress()), WEBSOCKET_PORT);
   window.ShowPanel(MessagePanel{"Tavoli投屏客户端", info, false});
   return window.RunEventLoop();
 }
@@ -93,58 +97,19 @@ std::string StartupInfoText(const std::string& computerName, const std::string& 
          "* 按ESC退出全屏";
 }
 
-std::optional<ReceiverOptions> ParseReceiverOptions(const std::vector<std::string>& args, std::string& error) {
-  ReceiverOptions options;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (arg == "--record" || arg.rfind("--record=", 0) == 0) {
-      const bool joined = arg.size() > 8;
-      if (!joined && i + 1 >= args.size()) {
-        error = "--record needs a file name";
-        return std::nullopt;
-      }
-      options.record = joined ? arg.substr(9) : args[++i];
-      if (options.record.empty()) {
-        error = "--record needs a file name";
-        return std::nullopt;
-      }
-    } else if (arg == "--stats") {
-      options.stats = true;
-    } else if (arg == "--no-decode") {
-      options.decode = false;
-    } else if (arg == "--help" || arg == "-h") {
-      options.help = true;
-    } else {
-      error = "unknown option " + arg;
-      return std::nullopt;
-    }
-  }
-  return options;
-}
-
-std::string ReceiverUsageText() {
-  return "usage: orrin-receiver [--record FILE] [--stats] [--no-decode]\n"
-         "  --record FILE  record every sender into FILE (Matroska: the JPEG pictures and the\n"
-         "               sound as received); a second sender of the run goes to FILE-2, ...\n"
-         "  --stats      once a second a log line with pictures received, shown and dropped,\n"
-         "               decode and present delay (p50) and sound queued; a summary at exit\n"
-         "  --no-decode  count pictures without decoding them (measures the frame reader alone)\n"
-         "keys in the window:\n"
-         "  F11          full screen on or off (with a picture)    ESC  leave full screen\n"
-         "  I            overlay with the link's figures on or off\n"
-         "  R            start or stop recording into the Videos folder (XDG_VIDEOS_DIR)\n"
-         "  S            save the picture on screen, as received, into the Pictures folder\n";
-}
-
 int RunReceiver(const std::vector<std::string>& args) {
   std::string error;
   const std::optional<ReceiverOptions> options = ParseReceiverOptions(args, error);
   if (!options) {
-    std::cerr << "orrin-receiver: " << error << "\n" << ReceiverUsageText();
+    std::cerr << "orrin-receiver: " << error << " (see --help)\n";
     return 2;
   }
   if (options->help) {
     std::cout << ReceiverUsageText();
+    return 0;
+  }
+  if (options->version) {
+    std::cout << "orrin-receiver " << VersionText() << "\n";
     return 0;
   }
   SetPictureDecoding(options->decode);

@@ -79,9 +79,10 @@ void DiscoveryService::Stop() {
   LogInfo("设备发现服务已停止");
 }
 
-std::string DiscoveryService::BuildResponse() const {
+std::string DiscoveryService::BuildResponse(const in_addr* reached) const {
   // Asked anew for every reply: the address may change while we run (DHCP, Wi-Fi switch).
-  return BuildDiscoveryResponse(deviceName, GetLocalIPAddress(), port);
+  // A machine on several networks names the one the probe came in on.
+  return BuildDiscoveryResponse(deviceName, AnswerAddressFor(reached), port);
 }
 
 int DiscoveryService::OpenListeningSocket(Socket& slot, int type, const char* kind) {
@@ -93,7 +94,10 @@ int DiscoveryService::OpenListeningSocket(Socket& slot, int type, const char* ki
   int fd = created.Fd();
   // Option results are not checked: without them discovery still works, only less well.
   SetIntOption(fd, SOL_SOCKET, SO_REUSEADDR, 1);
-  if (type == SOCK_DGRAM) SetIntOption(fd, SOL_SOCKET, SO_BROADCAST, 1);
+  if (type == SOCK_DGRAM) {
+    SetIntOption(fd, SOL_SOCKET, SO_BROADCAST, 1);
+    EnableDestinationAddress(fd);
+  }
   SetReceiveTimeout(fd, DISCOVERY_RECEIVE_TIMEOUT_MS);
   {
     std::lock_guard<std::mutex> lock(socketMutex);
@@ -133,14 +137,13 @@ void DiscoveryService::UdpListenerThread() {
   bool lastFailed = false;
   while (running) {
     sockaddr_in clientAddr{};
-    socklen_t addressLength = sizeof clientAddr;
+    in_addr reached{};
     // A longer datagram is cut to its first DISCOVERY_MAX_READ bytes by the kernel; that is
     // enough to tell whether it is a probe.
-    ssize_t received = ::recvfrom(fd, buffer, DISCOVERY_MAX_READ, 0, reinterpret_cast<sockaddr*>(&clientAddr),
-                                  &addressLength);
+    long received = ReceiveDatagram(fd, buffer, DISCOVERY_MAX_READ, clientAddr, reached);
     if (received > 0) {
       lastFailed = false;
-      HandleUdpRequest(fd, clientAddr, std::string_view(buffer, static_cast<size_t>(received)));
+      HandleUdpRequest(fd, clientAddr, reached, std::string_view(buffer, static_cast<size_t>(received)));
       continue;
     }
     // 0: an empty datagram, or Stop's wake-up; the loop test tells them apart.
@@ -158,9 +161,10 @@ void DiscoveryService::UdpListenerThread() {
   LogInfo("UDP广播监听线程已退出");
 }
 
-void DiscoveryService::HandleUdpRequest(int socket, const sockaddr_in& clientAddr, std::string_view request) {
+void DiscoveryService::HandleUdpRequest(int socket, const sockaddr_in& clientAddr, const in_addr& reached,
+                                        std::string_view request) {
   if (!IsDiscoveryRequest(request)) return;
-  std::string response = BuildResponse();
+  std::string response = BuildResponse(&reached);
   // From the listening socket, so the answer comes from port 8888, back to the sender's
   // own address and port (a unicast reply even to a broadcast probe).
   ssize_t sent = ::sendto(socket, response.data(), response.size(), MSG_NOSIGNAL,
@@ -263,7 +267,8 @@ void DiscoveryService::HandleTcpClient(int clientSocket) {
   if (received <= 0) return;
   if (!IsDiscoveryRequest(std::string_view(buffer, static_cast<size_t>(received)))) return;
 
-  std::string response = BuildResponse();
+  in_addr reached{};
+  std::string response = BuildResponse(LocalAddressOf(clientSocket, reached) ? &reached : nullptr);
   long sent = SendOnce(clientSocket, response.data(), response.size());
   if (sent != static_cast<long>(response.size())) {
     // Do not claim a reply that never left.

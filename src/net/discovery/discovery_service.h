@@ -48,10 +48,12 @@ class DiscoveryService {
   };
 
   void UdpListenerThread();
-  void HandleUdpRequest(int socket, const sockaddr_in& clientAddr, std::string_view request);
+  void HandleUdpRequest(int socket, const sockaddr_in& clientAddr, const in_addr& reached,
+                        std::string_view request);
   void TcpListenerThread();
   void HandleTcpClient(int clientSocket);
-  std::string BuildResponse() const;
+  // `reached`: the local address the probe arrived at, null when unknown.
+  std::string BuildResponse(const in_addr* reached) const;
 
   // Creates the socket and keeps it in `slot` (so Stop can wake it); invalid on failure.
   int OpenListeningSocket(Socket& slot, int type, const char* kind);

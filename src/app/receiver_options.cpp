@@ -1,0 +1,90 @@
+#include "app/receiver_options.h"
+
+#include <CLI/CLI.hpp>
+
+#include "support/version.h"
+
+namespace orrin {
+
+namespace {
+
+constexpr const char* FOOTER = R"(Keys:
+  F11   full screen on or off (on only while a picture is shown)
+  ESC   leave full screen
+  I     overlay with the link's figures (sender, size, rates, delays, sound, recording)
+  R     start or stop recording into the Videos folder (XDG_VIDEOS_DIR, else home)
+  S     save the picture on screen, as received, into the Pictures folder (XDG_PICTURES_DIR)
+
+Ports (open them in the firewall for phones on the network):
+  9959/tcp  WebSocket: the sender's pictures and sound
+  8888/udp  discovery probes (broadcast)
+  8889/tcp  discovery probes
+
+Exit codes:
+  0  closed normally, or stopped by SIGINT or SIGTERM
+  1  start-up failed (for example port 9959 already in use)
+  2  bad command line)";
+
+// The one table of options: the parser and --help are both made from it. Adding an option
+// is one line here and a field in ReceiverOptions.
+void DescribeOptions(CLI::App& app, ReceiverOptions& o) {
+  app.set_help_flag("-h,--help", "this text");
+  app.add_flag("--version", o.version, "the version, then exit");
+  app.add_flag("--stats", o.stats,
+               "once a second a log line with pictures received, shown and dropped,\n"
+               "decode and present delay (p50) and sound queued; a summary at exit");
+  app.add_flag_callback("--no-decode", [&o] { o.decode = false; },
+                        "count pictures without decoding them (measures the frame reader alone)");
+  app.add_option("--record", o.record,
+                 "record every sender into FILE (Matroska: the JPEG pictures and the sound\n"
+                 "as received); later senders of the run go to FILE-2, FILE-3, ...")
+      ->type_name("FILE")
+      ->check([](const std::string& file) { return file.empty() ? std::string("needs a file name") : std::string(); });
+  app.add_flag("--quiet", o.quiet, "fewer log lines (for launchers and services)");
+  app.add_flag("--verbose", o.verbose, "more log lines");
+}
+
+constexpr const char* DESCRIPTION =
+    "orrin-receiver: shows the screen a phone casts over the local network and plays its sound.";
+
+void Describe(CLI::App& app, ReceiverOptions& o) {
+  app.footer(FOOTER);
+  // Unknown words are left over rather than thrown, so the refusal names the first of them.
+  app.allow_extras();
+  DescribeOptions(app, o);
+}
+
+}  // namespace
+
+std::optional<ReceiverOptions> ParseReceiverOptions(const std::vector<std::string>& args, std::string& error) {
+  ReceiverOptions options;
+  CLI::App app(DESCRIPTION, "orrin-receiver");
+  Describe(app, options);
+  // CLI11 takes the words last-first.
+  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  try {
+    app.parse(reversed);
+  } catch (const CLI::CallForHelp&) {
+    options = ReceiverOptions{};
+    options.help = true;
+    return options;
+  } catch (const CLI::ParseError& e) {
+    error = e.what();
+    return std::nullopt;
+  }
+  const std::vector<std::string> extras = app.remaining();
+  if (!extras.empty()) {
+    error = (extras.front().rfind('-', 0) == 0 ? "unknown option " : "unexpected argument ") + extras.front();
+    return std::nullopt;
+  }
+  return options;
+}
+
+std::string ReceiverUsageText() {
+  ReceiverOptions unused;
+  CLI::App app(DESCRIPTION, "orrin-receiver");
+  Describe(app, unused);
+  return app.help();
+}
+
+}  // namespace orrin
