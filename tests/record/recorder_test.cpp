@@ -64,14 +64,14 @@ TEST(UserDirsTest, NamesFromTheDesktopsFileAndNumberedForms) {
   EXPECT_EQ(NumberedPath("/tmp/.hidden", 2), "/tmp/.hidden-2");
 }
 
-// A disk that takes 40 ms for every write, far slower than the cast: the sender's thread
+// A disk that takes 100 ms for every write, far slower than the cast: the sender's thread
 // still never waits, pictures are dropped and counted, and every bit of sound is kept.
 TEST_F(RecorderTest, ASlowDiskNeverHoldsTheSenderUpAndDropsPicturesBeforeSound) {
   const std::string path = (dir_ / "slow.mkv").string();
   const auto picture = Jpeg(1080, 1920);  // a few hundred kB
   Recorder::Options options;
   options.pictureBudgetBytes = 4 * picture->size();
-  options.beforeWrite = [] { std::this_thread::sleep_for(std::chrono::milliseconds(40)); };
+  options.beforeWrite = [] { std::this_thread::sleep_for(std::chrono::milliseconds(100)); };
   constexpr int FRAMES = 150;
   double slowestMs = 0;
   {
@@ -92,7 +92,7 @@ TEST_F(RecorderTest, ASlowDiskNeverHoldsTheSenderUpAndDropsPicturesBeforeSound) 
     EXPECT_GT(recorder.status().dropped, 0u);
     recorder.OnConnection(false);
   }  // joined: everything queued is written
-  EXPECT_LT(slowestMs, 10.0);  // a write alone takes 40 ms
+  EXPECT_LT(slowestMs, 50.0);  // a write alone takes 100 ms; a loaded or sanitized run is slower
   EXPECT_TRUE(log_.Contains("Recording: the disk is not keeping up, 1 pictures dropped from the file so far"));
   ASSERT_EQ(log_.Count("Recording saved: " + path), 1);
   const int at = log_.IndexOf("Recording saved: ");
