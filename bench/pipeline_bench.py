@@ -14,6 +14,7 @@ usage: /usr/bin/python3 bench/pipeline_bench.py BIN_DIR DATA_DIR [all|pacing|sou
   steady   1080x2400 at 50 fps: CPU, pictures shown per second, drops, resident memory
   memory   (only when asked for: about 5 minutes) resident memory over 5,000
            connect/cast/disconnect cycles with a window
+  record   1080x2400 at 30 fps with --record against the same cast without: CPU and memory
 
 `all` (the default) runs everything but memory.
 
@@ -38,6 +39,7 @@ DEFAULTS = {
     "BENCH_SOUND_SECONDS": "10", "BENCH_SOUND_ROUNDS": "1",
     "BENCH_MEMORY_CYCLES": "5000",
     "BENCH_STEADY_SECONDS": "60", "BENCH_STEADY_ROUNDS": "1",
+    "BENCH_RECORD_SECONDS": "20", "BENCH_RECORD_ROUNDS": "2",
 }
 
 
@@ -516,6 +518,39 @@ def bench_memory():
         f"{min(v for _, v in points):.0f}..{max(v for _, v in points):.0f} MiB")
 
 
+def bench_record():
+    """The cost of recording: the same cast with and without --record, rounds alternating."""
+    seconds = setting("BENCH_RECORD_SECONDS")
+    cpu_ratios, rss_ratios, plain, recorded = [], [], [], []
+    for r in range(setting("BENCH_RECORD_ROUNDS", int)):
+        log(f"== record: 1080x2400 at 30 fps for {seconds:g} s, without and with --record (round {r + 1}) ==")
+        base = cast_on_screen(f"record_off_{r}", 30, seconds)
+        path = os.path.join(DATA, f"record_{r}.mkv")
+        rec = cast_on_screen(f"record_on_{r}", 30, seconds, receiver_args=["--record", path])
+        saved = re.search(r"Recording saved: .* \((\d+) pictures, [\d.]+ s of sound, (\d+) pictures dropped\)",
+                          rec["log"])
+        size = os.path.getsize(path) if os.path.exists(path) else 0
+        os.remove(path) if os.path.exists(path) else None
+        base_rss = statistics.median(base["rss"][3:] or base["rss"])
+        rec_rss = statistics.median(rec["rss"][3:] or rec["rss"])
+        cpu_ratios.append(rec["cpu"] / base["cpu"])
+        rss_ratios.append(rec_rss / base_rss)
+        plain.append((base["cpu"], base_rss, base["peak_kib"]))
+        recorded.append((rec["cpu"], rec_rss, rec["peak_kib"]))
+        log(f"  without: CPU {base['cpu']:.0f}%, RSS median {base_rss / 1024:.1f} MiB, peak {base['peak_kib'] / 1024:.1f}"
+            f" MiB; with: CPU {rec['cpu']:.0f}%, RSS median {rec_rss / 1024:.1f} MiB, peak "
+            f"{rec['peak_kib'] / 1024:.1f} MiB; file {size / 1e6:.1f} MB, "
+            f"{saved.group(1) if saved else '?'} pictures written, {saved.group(2) if saved else '?'} dropped, "
+            f"shown {rec['shown']} of {rec['sent']}")
+    cpu = statistics.median(cpu_ratios)
+    rss = statistics.median(rss_ratios)
+    row("record 30 fps: CPU with/without", f"{statistics.median(c for c, _, _ in recorded):.0f}%",
+        f"{statistics.median(c for c, _, _ in plain):.0f}% without", f"{cpu:.2f}x", "(report)", "-", spread(cpu_ratios))
+    row("  RSS median with/without (MiB)", f"{statistics.median(m for _, m, _ in recorded) / 1024:.0f}",
+        f"{statistics.median(m for _, m, _ in plain) / 1024:.0f} without", f"{rss:.2f}x", "(report)", "-",
+        spread(rss_ratios))
+
+
 def machine():
     model = "unknown CPU"
     with open("/proc/cpuinfo") as f:
@@ -536,12 +571,15 @@ def main():
         bench_pacing()
     elif MODE == "sound":
         bench_sound()
+    elif MODE == "record":
+        bench_record()
     else:
         bench_decode()
         bench_ingest()
         bench_pacing()
         bench_sound()
         bench_steady()
+        bench_record()
     header = ("measure", "figure", "ceiling (same run)", "ratio", "target", "verdict", "spread of ratio")
     widths = [max(len(r[i]) for r in rows + [header]) for i in range(len(header))]
     log("")

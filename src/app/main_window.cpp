@@ -269,6 +269,7 @@ void MainWindow::HandleEvent(const SDL_Event& event) {
     // A fallback only: every stored picture has a repaint due within 33 ms. Should one be
     // missed all the same, the picture must not stay unshown when the sender pauses.
     if (painter_ && painter_->HasUndrawnPicture()) needsPaint_ = true;
+    if (tools_.overlayShown()) needsPaint_ = true;  // its figures change by the second
   } else if (event.type == eventBase_ + POSTED_CALL_EVENT) {
     RunPostedCalls();
   } else if (event.type == eventBase_ + CLOSE_REQUEST_EVENT) {
@@ -331,6 +332,14 @@ void MainWindow::HandleKey(SDL_Keycode key) {
     LeaveFullscreen();
     needsPaint_ = true;
     LogInfo("ESC退出全屏模式");
+  } else if (key == SDLK_i) {
+    tools_.ToggleOverlay();
+    needsPaint_ = true;
+  } else if (key == SDLK_r) {
+    tools_.ToggleRecording();
+    needsPaint_ = tools_.overlayShown();
+  } else if (key == SDLK_s && painter_) {
+    tools_.SavePicture(painter_->shownJpeg());
   }
 }
 
@@ -380,6 +389,7 @@ void MainWindow::PaintNow() {
   RepaintTaken();  // before the picture is read: one stored after this asks again
   const int64_t start = CastStatsEnabled() ? NowNs() : 0;
   painter_->Paint();
+  if (tools_.overlayShown()) painter_->DrawOverlay(OverlayLines(tools_.Facts(*painter_)));
   okButton_ = panels_.empty() ? SDL_Rect{0, 0, 0, 0} : painter_->DrawPanel(panels_.back());
   painter_->EndFrame();
   SDL_RenderPresent(renderer_.get());

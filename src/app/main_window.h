@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/cast_tools.h"
 #include "app/font_set.h"
 #include "app/painter.h"
 #include "app/sdl_handles.h"
@@ -88,6 +89,7 @@ class MainWindow {
   SDL_Window* window() const { return window_.get(); }
   SDL_Renderer* renderer() const { return renderer_.get(); }
   const Painter* painter() const { return painter_.get(); }
+  CastTools& tools() { return tools_; }
 
  private:
   void SetTitle(const std::string& title);
@@ -104,6 +106,7 @@ class MainWindow {
   WindowPtr window_;
   RendererPtr renderer_;
   std::unique_ptr<Painter> painter_;
+  CastTools tools_;
   SDL_TimerID timer_ = 0;
   struct Borders {
     int top = 0, left = 0, bottom = 0, right = 0;

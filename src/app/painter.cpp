@@ -67,11 +67,13 @@ bool Painter::UploadNewPicture() {
   const Picture* picture = currentFrame.get();
   if (picture == nullptr) {
     picture_.reset();  // the sender is gone: give the texture's memory back
+    shownJpeg_.reset();
     uploadedGeneration_ = UINT64_MAX;
     return false;
   }
   if (frameGeneration == uploadedGeneration_) return true;
   uploadedGeneration_ = frameGeneration;
+  shownJpeg_ = picture->jpeg;
   const int64_t start = CastStatsEnabled() ? NowNs() : 0;
   if (!picture_ || pictureWidth_ != picture->width || pictureHeight_ != picture->height ||
       pictureFormat_ != picture->format) {
@@ -191,6 +193,44 @@ void Painter::DrawTextScreen(DisplayMode mode, int width, int height) {
   }
 }
 
+void Painter::DrawOverlay(const std::vector<std::string>& lines) {
+  constexpr SDL_Color SHADE{0, 0, 0, 180};
+  constexpr SDL_Color TEXT{230, 230, 230, 255};
+  constexpr int MARGIN = 10;
+  constexpr int PADDING = 8;
+  int width = 0;
+  int height = 0;
+  SDL_GetRendererOutputSize(renderer_, &width, &height);
+  TTF_Font* font = fonts_ != nullptr ? fonts_->text.get() : nullptr;
+  std::vector<const TextImage*> images;
+  int boxWidth = 0;
+  int lineHeight = font != nullptr ? TTF_FontLineSkip(font) : 24;
+  for (const std::string& line : lines) {
+    images.push_back(text_.Get(font, TEXT, line));
+    if (images.back() != nullptr) boxWidth = std::max(boxWidth, images.back()->width);
+  }
+  boxWidth += 2 * PADDING;
+  const int boxHeight = static_cast<int>(lines.size()) * lineHeight + 2 * PADDING;
+  // Top right: the full-screen hint holds the top left.
+  const SDL_Rect box{std::max(0, width - MARGIN - boxWidth), MARGIN, std::min(boxWidth, width), boxHeight};
+  SDL_SetRenderDrawBlendMode(renderer_, SDL_BLENDMODE_BLEND);
+  Fill(renderer_, SHADE, &box);
+  SDL_SetRenderDrawBlendMode(renderer_, SDL_BLENDMODE_NONE);
+  DrawLines(images, box.x + PADDING, box.y + PADDING, lineHeight, box.w - PADDING);
+}
+
+void Painter::DrawLines(const std::vector<const TextImage*>& images, int x, int y, int lineHeight, int maxWidth) {
+  for (const TextImage* image : images) {
+    if (image != nullptr) {
+      const int w = std::min(image->width, maxWidth);
+      const SDL_Rect source{0, 0, w, image->height};
+      const SDL_Rect at{x, y + (lineHeight - image->height) / 2, w, image->height};
+      SDL_RenderCopy(renderer_, image->texture.get(), &source, &at);
+    }
+    y += lineHeight;
+  }
+}
+
 SDL_Rect Painter::DrawPanel(const MessagePanel& panel) {
   constexpr SDL_Color PANEL{240, 240, 240, 255};
   constexpr SDL_Color CAPTION_BAR{60, 90, 150, 255};
@@ -237,14 +277,7 @@ SDL_Rect Painter::DrawPanel(const MessagePanel& panel) {
                       caption->height};
     SDL_RenderCopy(renderer_, caption->texture.get(), nullptr, &at);
   }
-  int y = box.y + CAPTION_HEIGHT + PADDING;
-  for (const TextImage* image : images) {
-    if (image != nullptr) {
-      const SDL_Rect at{box.x + PADDING, y + (LINE - image->height) / 2, image->width, image->height};
-      SDL_RenderCopy(renderer_, image->texture.get(), nullptr, &at);
-    }
-    y += LINE;
-  }
+  DrawLines(images, box.x + PADDING, box.y + CAPTION_HEIGHT + PADDING, LINE, box.w - PADDING);
   const SDL_Rect button{box.x + (box.w - BUTTON_WIDTH) / 2, box.y + box.h - PADDING - BUTTON_HEIGHT, BUTTON_WIDTH,
                         BUTTON_HEIGHT};
   Fill(renderer_, BUTTON, &button);

@@ -3,7 +3,9 @@
 #include <SDL.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "app/font_set.h"
 #include "app/text_cache.h"
@@ -34,6 +36,8 @@ class Painter {
   void Paint();
   // Draws `panel` centred over what is there; returns its OK button in output pixels.
   SDL_Rect DrawPanel(const MessagePanel& panel);
+  // Draws `lines` in a dimmed box in the top right corner, over what is there.
+  void DrawOverlay(const std::vector<std::string>& lines);
   // Ends a frame: text no longer drawn is released.
   void EndFrame() { text_.EndPass(); }
 
@@ -48,6 +52,9 @@ class Painter {
   // True when the display state holds a picture this painter has not drawn yet.
   bool HasUndrawnPicture() const;
 
+  // The JPEG bytes of the picture on screen (null when none, or for a picture made here).
+  const std::shared_ptr<const ByteBuffer>& shownJpeg() const { return shownJpeg_; }
+
   int paintCount() const { return paintCount_; }
   size_t cachedTextCount() const { return text_.size(); }
 
@@ -55,6 +62,8 @@ class Painter {
   bool UploadNewPicture();  // true while a picture is held
   void DrawPicture(int width, int height);
   void DrawTextScreen(DisplayMode mode, int width, int height);
+  // One image per line from (x, y) down, each centred in its line and cut at `maxWidth`.
+  void DrawLines(const std::vector<const TextImage*>& images, int x, int y, int lineHeight, int maxWidth);
   void DrawCentredLine(TTF_Font* font, SDL_Color colour, const std::string& text, int width, int top,
                        int bottom);
 
@@ -66,6 +75,7 @@ class Painter {
   int pictureHeight_ = 0;
   PixelFormat pictureFormat_ = PixelFormat::RGB24;
   uint64_t uploadedGeneration_ = UINT64_MAX;
+  std::shared_ptr<const ByteBuffer> shownJpeg_;
   int paintCount_ = 0;
   Upload lastUpload_;
 };

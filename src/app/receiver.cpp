@@ -15,6 +15,8 @@
 #include "app/signal_watcher.h"
 #include "app/stats_reporter.h"
 #include "media/cast_callbacks.h"
+#include "media/cast_tap.h"
+#include "record/recorder.h"
 #include "net/socket.h"
 #include "support/host_identity.h"
 #include "support/log.h"
@@ -52,9 +54,10 @@ int RunWithoutWindow() {
   return 0;
 }
 
-int RunWithWindow() {
+int RunWithWindow(Recorder& recorder) {
   MainWindow window(StopServices);
   if (!window.Create()) return 1;
+  window.tools().SetRecorder(&recorder);
   window.InstallWindowPort();
   window.ShowAndPaint();
   window.StartScreenCheckTimer();
@@ -119,8 +122,12 @@ int RunReceiver(const std::vector<std::string>& args) {
   BlockStopSignals();
   IgnoreSigpipe();
   // Outlives the window and the services, so the summary counts everything.
-  std::unique_ptr<StatsReporter> stats;
-  if (options->stats) stats = std::make_unique<StatsReporter>();
+  // Always there: without --stats it only closes the overlay's one-second intervals.
+  auto stats = std::make_unique<StatsReporter>(options->stats);
+  // Outlives the services too: the cast callbacks hand it what they receive.
+  Recorder recorder;
+  SetCastTapListener(recorder.TapListener());
+  if (!options->record.empty()) recorder.StartToFile(options->record);
 
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
@@ -135,10 +142,13 @@ int RunReceiver(const std::vector<std::string>& args) {
   if (!noDisplay.empty()) {
     LogInfo("No display could be opened (" + noDisplay +
             "); running without a window: cast link and discovery only, stop with Ctrl+C or SIGTERM");
-    return RunWithoutWindow();
+    const int exitCode = RunWithoutWindow();
+    SetCastTapListener(nullptr);
+    return exitCode;
   }
   if (TTF_Init() != 0) LogError(std::string("TTF_Init failed: ") + TTF_GetError());
-  const int exitCode = RunWithWindow();
+  const int exitCode = RunWithWindow(recorder);
+  SetCastTapListener(nullptr);  // the services are stopped: nothing calls it any more
   TTF_Quit();
   SDL_Quit();
   return exitCode;

@@ -13,6 +13,9 @@ namespace {
 constexpr const char* FOOTER = R"(Keys:
   F11   full screen on or off (on only while a picture is shown)
   ESC   leave full screen
+  I     overlay with the link's figures (sender, size, rates, delays, sound, recording)
+  R     start or stop recording into the Videos folder (XDG_VIDEOS_DIR, else home)
+  S     save the picture on screen, as received, into the Pictures folder (XDG_PICTURES_DIR)
 
 Ports (open them in the firewall for phones on the network):
   9959/tcp  WebSocket: the sender's pictures and sound
@@ -61,6 +64,11 @@ void DescribeOptions(CLI::App& app, ReceiverOptions& o) {
          "answer probes and accept senders only from these networks,\n"
          "e.g. --allow 192.168.1.0/24,10.0.0.5; others are closed at once")
       ->type_name("CIDR[,CIDR...]");
+  app.add_option("--record", o.record,
+                 "record every sender into FILE (Matroska: the JPEG pictures and the sound\n"
+                 "as received); later senders of the run go to FILE-2, FILE-3, ...")
+      ->type_name("FILE")
+      ->check([](const std::string& file) { return file.empty() ? std::string("needs a file name") : std::string(); });
   app.add_flag("--quiet", o.quiet, "fewer log lines (for launchers and services)");
   app.add_flag("--verbose", o.verbose, "more log lines");
 }

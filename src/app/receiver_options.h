@@ -22,6 +22,7 @@ struct ReceiverOptions {
   int maxFps = 0;         // --max-fps N: take in and show up to N pictures a second (0: 50 in, 30 shown)
   bool hold = false;      // --hold: a casting sender is not replaced by a newcomer
   std::vector<Ipv4Network> allow;  // --allow CIDR[,CIDR...]: only these networks; empty: all
+  std::string record;     // --record FILE: every sender into FILE (later ones FILE-2, ...)
 };
 
 // Null with `error` set (one short line) for an option it does not know or a bad value.

@@ -8,8 +8,8 @@
 
 namespace orrin {
 
-StatsReporter::StatsReporter() : startNs_(NowNs()) {
-  EnableCastStats(true);
+StatsReporter::StatsReporter(bool writeLines) : startNs_(NowNs()), writeLines_(writeLines) {
+  if (writeLines_) EnableCastStats(true);
   thread_ = std::thread([this] { Run(); });
 }
 
@@ -20,6 +20,7 @@ StatsReporter::~StatsReporter() {
   }
   wake_.notify_all();
   thread_.join();
+  if (!writeLines_) return;
   LogInfo(FormatStatsSummary(WholeRun(), static_cast<double>(NowNs() - startNs_) / 1e9));
   EnableCastStats(false);
 }
@@ -30,8 +31,11 @@ void StatsReporter::Run() {
   while (true) {
     next += std::chrono::seconds(1);
     if (wake_.wait_until(lock, next, [this] { return stop_; })) return;
+    if (!CastStatsEnabled()) continue;
+    const StatsSnapshot interval = TakeInterval();
+    if (!writeLines_) continue;
     const double audioMs = static_cast<double>(QueuedAudioBytes()) * 1000.0 / AUDIO_BYTES_PER_SECOND;
-    LogInfo(FormatStatsLine(TakeInterval(), audioMs));
+    LogInfo(FormatStatsLine(interval, audioMs));
   }
 }
 

@@ -11,9 +11,12 @@ namespace orrin {
 // (pictures received, shown and dropped, decode and present delay, sound queued); when it
 // stops, one summary line over the whole run with p50 and p99 of every timing. Owns its
 // thread and joins it on destruction.
+//
+// Without `writeLines` it writes nothing and only closes an interval each second while
+// something else (the overlay) has switched the statistics on.
 class StatsReporter {
  public:
-  StatsReporter();
+  explicit StatsReporter(bool writeLines = true);
   ~StatsReporter();
   StatsReporter(const StatsReporter&) = delete;
   StatsReporter& operator=(const StatsReporter&) = delete;
@@ -25,6 +28,7 @@ class StatsReporter {
   std::condition_variable wake_;
   bool stop_ = false;
   int64_t startNs_ = 0;
+  const bool writeLines_;
   std::thread thread_;
 };
 

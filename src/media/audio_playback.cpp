@@ -10,6 +10,7 @@
 
 #include "media/cast_stats.h"
 #include "media/jitter_buffer.h"
+#include "media/cast_tap.h"
 #include "support/log.h"
 
 namespace orrin {
@@ -183,6 +184,8 @@ void OnAudioFrame(const ByteBuffer& data) {
       LogInfo("OnAudioFrame called with " + std::to_string(data.size()) + " bytes (frame #" +
               std::to_string(frame) + ")");
     }
+    // The recording keeps the sound as sent, also what the device queue has no room for.
+    TapSound(data, NowNs());
     PlayAudio(data);
   } catch (const std::exception& e) {
     LogError(std::string("Exception in OnAudioFrame: ") + e.what());

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "media/cast_stats.h"
+#include "media/cast_tap.h"
 #include "media/decode_scale.h"
 #include "media/display_state.h"
 #include "media/jpeg_decoder.h"
@@ -78,6 +79,8 @@ void StorePicture(const ByteBuffer& data, int64_t receivedNs) {
     picture->receivedNs = receivedNs;
     StatsPictureDecoded(static_cast<double>(NowNs() - receivedNs) / 1e6, scale);
   }
+  picture->jpeg = std::make_shared<const ByteBuffer>(data);
+  TapPicture(picture->jpeg, receivedNs);
   ReplaceCurrentFrame(std::move(picture));
 
   if (isFirstFrame.exchange(false)) LogInfo("收到第一帧投屏画面，按F11进入全屏模式");
@@ -96,7 +99,7 @@ void StorePicture(const ByteBuffer& data, int64_t receivedNs) {
 
 void OnVideoFrame(const ByteBuffer& data) {
   // Taken first: the frame reader calls us as soon as the last byte is in.
-  const int64_t receivedNs = CastStatsEnabled() ? NowNs() : 0;
+  const int64_t receivedNs = NowNs();
   StatsPictureReceived(data.size());
   if (!decodingOn.load(std::memory_order_relaxed)) return;
   uint32_t now = Tick();
@@ -144,6 +147,7 @@ void SetMaxPictureRate(int fps) {
 void SetPictureDecoding(bool on) { decodingOn = on; }
 
 void OnConnectionChanged(bool connected, const std::string& clientInfo) {
+  TapConnection(connected, clientInfo);
   isConnected = connected;
   if (connected) {
     StatsCastStarted();

@@ -35,6 +35,7 @@ StatsSnapshot runCounts;
 Samples intervalSamples;
 Samples runSamples;
 int64_t lastShownNs = 0;  // 0: no picture shown yet in this cast
+StatsSnapshot lastInterval;
 
 void Push(std::vector<double>& interval, std::vector<double>& run, double value) {
   interval.push_back(value);
@@ -139,7 +140,13 @@ StatsSnapshot TakeInterval() {
   intervalCounts = StatsSnapshot{};
   intervalCounts.lastScaleDenominator = scale;
   intervalSamples.Clear();
+  lastInterval = snapshot;
   return snapshot;
+}
+
+StatsSnapshot LastInterval() {
+  std::lock_guard<std::mutex> lock(statsMutex);
+  return lastInterval;
 }
 
 StatsSnapshot WholeRun() {
@@ -190,6 +197,7 @@ void ResetCastStatsForTesting() {
   intervalSamples.Clear();
   runSamples.Clear();
   lastShownNs = 0;
+  lastInterval = StatsSnapshot{};
 }
 
 }  // namespace orrin

@@ -55,6 +55,8 @@ struct StatsSnapshot {
 
 // What happened since the previous TakeInterval call (the once-a-second line).
 StatsSnapshot TakeInterval();
+// The interval the last TakeInterval call closed (the window's overlay shows it).
+StatsSnapshot LastInterval();
 // Everything since statistics were enabled (the summary at exit).
 StatsSnapshot WholeRun();
 

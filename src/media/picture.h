@@ -3,7 +3,10 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
+
+#include "support/bytes.h"
 
 namespace orrin {
 
@@ -23,6 +26,9 @@ struct Picture {
   std::array<int, 3> pitch{};           // bytes per row of each plane (0: plane unused)
   // For statistics: when the picture's last byte was received (NowNs(); 0 when unknown).
   int64_t receivedNs = 0;
+  // The sender's JPEG bytes this picture was decoded from (shared with the recording), so
+  // the picture on screen can be saved exactly as it arrived. Null for pictures made here.
+  std::shared_ptr<const ByteBuffer> jpeg;
 
   const uint8_t* Plane(int i) const { return data.data() + planeOffset[static_cast<size_t>(i)]; }
   uint8_t* Plane(int i) { return data.data() + planeOffset[static_cast<size_t>(i)]; }

@@ -68,5 +68,16 @@ TEST(Receiver, HoldAndAllowAreOffUnlessGiven) {
   EXPECT_EQ(RunReceiver({"--allow", "10.0.0.0/33"}), 2);
 }
 
+TEST(Receiver, RecordTakesAFileNameInEitherForm) {
+  std::string error;
+  EXPECT_EQ(ParseReceiverOptions({"--record", "a b.mkv", "--stats"}, error)->record, "a b.mkv");
+  EXPECT_EQ(ParseReceiverOptions({"--record=cast.mkv"}, error)->record, "cast.mkv");
+  EXPECT_EQ(ParseReceiverOptions({}, error)->record, "");
+  EXPECT_FALSE(ParseReceiverOptions({"--record"}, error));
+  EXPECT_FALSE(ParseReceiverOptions({"--record="}, error));
+  EXPECT_NE(ReceiverUsageText().find("--record FILE"), std::string::npos);
+  EXPECT_NE(ReceiverUsageText().find("S     save the picture on screen"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace orrin

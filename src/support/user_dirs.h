@@ -1,0 +1,32 @@
+#pragma once
+
+#include <ctime>
+#include <string>
+
+#include "support/bytes.h"
+
+namespace orrin {
+
+// The user's own folders as the desktop names them (xdg-user-dirs): `key` is
+// "XDG_VIDEOS_DIR" or "XDG_PICTURES_DIR". The environment variable wins, then the line in
+// $XDG_CONFIG_HOME/user-dirs.dirs (~/.config/user-dirs.dirs); a folder that does not exist
+// falls back to the home folder, and that to the current one.
+std::string UserDir(const std::string& key);
+
+// The folder `key` names in the text of a user-dirs.dirs file (`KEY="$HOME/Videos"`, with
+// $HOME expanded); empty when the file does not name it.
+std::string ParseUserDirs(const std::string& contents, const std::string& key, const std::string& home);
+
+// "orrin-20261209-015000" + extension, from local time.
+std::string DatedName(std::time_t when, const std::string& extension);
+
+// `path` with "-n" before its extension ("cast.mkv", 2 -> "cast-2.mkv").
+std::string NumberedPath(const std::string& path, int n);
+
+// `folder`/`name`, or its first numbered form that does not exist yet.
+std::string UnusedPath(const std::string& folder, const std::string& name);
+
+// Writes `bytes` into a new file `path` (never over an existing one). False with `error` set.
+bool WriteNewFile(const std::string& path, const ByteBuffer& bytes, std::string& error);
+
+}  // namespace orrin
