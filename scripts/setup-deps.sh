@@ -9,7 +9,7 @@ PACKAGES=(
   # libraries
   libssl-dev libturbojpeg0-dev libsdl2-dev libsdl2-ttf-dev libfontconfig-dev fonts-noto-cjk libcli11-dev libavformat-dev
   # tests
-  libgtest-dev libgmock-dev libjpeg-dev python3 python3-websockets xvfb xdotool imagemagick x11-utils openbox ffmpeg
+  libgtest-dev libgmock-dev libjpeg-dev python3 python3-websockets xvfb xdotool imagemagick x11-utils openbox ffmpeg iproute2
   # benchmarks and fuzzing
   libbenchmark-dev libjpeg-turbo-progs libboost-dev clang libclang-rt-14-dev
 )

@@ -9,10 +9,12 @@ namespaces made here. Its /etc/hosts (through /etc/netns) maps the host name to 
 as stock Debian does. Needs root for the namespaces: elsewhere it says "skipped: needs root"
 and exits 77, which CTest reports as skipped.
 """
+import atexit
 import ctypes
 import os
 import secrets
 import shutil
+import signal
 import socket
 import struct
 import subprocess
@@ -116,6 +118,21 @@ def spoofed_datagram(source, source_port, destination, payload):
     return header + udp  # the kernel fills in the header checksum
 
 
+# Every Lan still standing, so that a run ended by a signal (CTest's time-out) or an error
+# outside a test still removes its namespaces and /etc/netns entries.
+LIVE_LANS = set()
+
+
+def close_live_lans(*_):
+    for lan in list(LIVE_LANS):
+        lan.close()
+
+
+def close_live_lans_and_exit(signum, _frame):
+    close_live_lans()
+    os._exit(128 + signum)
+
+
 class Lan:
     """Three namespaces: the receiver's (r) with two veth links, a phone's (p) on the first and
     another host's (q) on the second. Names are unique per run; everything goes in `close`."""
@@ -125,6 +142,8 @@ class Lan:
         self.r, self.p, self.q = (f"orrin-{role}-{tag}" for role in "rpq")
         self.etc = f"/etc/netns/{self.r}"
         self.made = []
+        self.processes = []  # started inside the namespaces; killed before they go
+        LIVE_LANS.add(self)
         try:
             for ns in (self.r, self.p, self.q):
                 run("ip", "netns", "add", ns)
@@ -162,10 +181,15 @@ class Lan:
         self.ns(other, "ip", "link", "set", theirs, "up")
 
     def close(self):
+        for process in self.processes:
+            if process.poll() is None:
+                process.kill()
+                process.wait()
         for ns in reversed(self.made):
             run("ip", "netns", "del", ns, check=False)  # takes its veth ends with it
         self.made = []
         shutil.rmtree(self.etc, ignore_errors=True)
+        LIVE_LANS.discard(self)
 
 
 class LanTest(unittest.TestCase):
@@ -182,6 +206,7 @@ class LanTest(unittest.TestCase):
         binary = ["ip", "netns", "exec", self.lan.r, RECEIVER]
         log = os.path.join(ARTIFACTS, f"lan-{self.id().split('.')[-1]}.log")
         receiver = receiver_process.Receiver(binary[0], env, log, args=[*binary[1:], *args])
+        self.lan.processes.append(receiver.process)
         self.addCleanup(receiver.terminate)
         receiver.wait_serving()
         return receiver
@@ -190,9 +215,11 @@ class LanTest(unittest.TestCase):
         """orrin-cast from namespace `ns`: a moving test picture at 10 per second, for `seconds`
         unless `extra` says --frames."""
         length = [] if "--frames" in extra else ["--duration", str(seconds)]
-        return subprocess.Popen(["ip", "netns", "exec", ns, CAST, address, "--pattern", "320x240", "--fps", "10",
-                                 *length, "--quiet", *extra],
-                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        process = subprocess.Popen(["ip", "netns", "exec", ns, CAST, address, "--pattern", "320x240", "--fps", "10",
+                                    *length, "--quiet", *extra],
+                                   stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        self.lan.processes.append(process)
+        return process
 
     def finished(self, process, timeout=60):
         output, _ = process.communicate(timeout=timeout)
@@ -423,10 +450,16 @@ class DiscoveryAbuseTest(LanTest):
 
 def main():
     global RECEIVER, CAST, ARTIFACTS
-    if os.geteuid() != 0 or run("ip", "netns", "list", check=False).returncode != 0:
+    if os.geteuid() != 0:
         print("skipped: needs root")
         return 77
+    if shutil.which("ip") is None or run("ip", "netns", "list", check=False).returncode != 0:
+        print("skipped: needs network namespaces (iproute2's ip netns)")
+        return 77
     RECEIVER, CAST, ARTIFACTS = (os.path.abspath(a) for a in sys.argv[1:4])
+    atexit.register(close_live_lans)
+    for signum in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+        signal.signal(signum, close_live_lans_and_exit)
     os.makedirs(ARTIFACTS, exist_ok=True)
     names = sys.argv[4:]
     suite = unittest.defaultTestLoader.loadTestsFromNames(names, sys.modules[__name__]) if names else \

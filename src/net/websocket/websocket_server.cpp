@@ -195,6 +195,8 @@ void WebSocketServer::ClientThread(Connection& connection) {
       return;
     }
     if (!BecomeCurrent(connection)) {
+      // Refused, replaced by a later sender while it waited for its predecessor, or stopped.
+      LogInfo("客户端处理线程已退出");
       FinishConnection(connection);
       return;
     }
