@@ -290,8 +290,12 @@ def bench_pacing():
                     continue
                 label = f"{size} at {fps}" + (" " + " ".join(args) if args else "") + tag
                 log(f"== pacing: {label} for {seconds:g} s under Xvfb (round {r + 1}) ==")
-                s = cast_on_screen(f"pacing_{size}_{fps}{'_max' if args else ''}{tag.strip(' []')}_{r}", fps, seconds,
-                                   size, args, binary)
+                try:
+                    s = cast_on_screen(f"pacing_{size}_{fps}{'_max' if args else ''}{tag.strip(' []')}_{r}", fps,
+                                       seconds, size, args, binary)
+                except RuntimeError as error:  # a receiver that never came up on a crowded machine
+                    log(f"  round left out: {error}")
+                    continue
                 t = s["cast_seconds"]
                 m = {"received": s["received"] / t, "shown": s["shown"] / t,
                      "never": 100.0 * max(0, s["received"] - s["dropped"] - s["shown"]) / max(1, s["received"] - s["dropped"]),
