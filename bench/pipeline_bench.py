@@ -71,7 +71,7 @@ def cast(*args):
     return int(match.group(1)), float(match.group(2)), float(match.group(3))
 
 
-def wait_for_line(path, text, process, timeout=20):
+def wait_for_line(path, text, process, timeout=60):
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
         if process.poll() is not None:
@@ -282,7 +282,9 @@ def bench_pacing():
     seconds = setting("BENCH_PACING_SECONDS")
     rounds = setting("BENCH_PACING_ROUNDS", int)
     table = []
-    for size, fps, args in PACING_CASES:
+    only = os.environ.get("BENCH_PACING_ONLY")  # e.g. "0,4": some of the cases, by position
+    cases = [PACING_CASES[int(i)] for i in only.split(",")] if only else PACING_CASES
+    for size, fps, args in cases:
         runs_of = {}
         for r in range(rounds):
             for tag, binary in versions():
@@ -290,8 +292,12 @@ def bench_pacing():
                     continue
                 label = f"{size} at {fps}" + (" " + " ".join(args) if args else "") + tag
                 log(f"== pacing: {label} for {seconds:g} s under Xvfb (round {r + 1}) ==")
-                s = cast_on_screen(f"pacing_{size}_{fps}{'_max' if args else ''}{tag.strip(' []')}_{r}", fps, seconds,
-                                   size, args, binary)
+                try:
+                    s = cast_on_screen(f"pacing_{size}_{fps}{'_max' if args else ''}{tag.strip(' []')}_{r}", fps,
+                                       seconds, size, args, binary)
+                except RuntimeError as error:  # a receiver that never came up on a crowded machine
+                    log(f"  round left out: {error}")
+                    continue
                 t = s["cast_seconds"]
                 m = {"received": s["received"] / t, "shown": s["shown"] / t,
                      "never": 100.0 * max(0, s["received"] - s["dropped"] - s["shown"]) / max(1, s["received"] - s["dropped"]),

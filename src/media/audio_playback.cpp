@@ -6,7 +6,6 @@
 #include <exception>
 #include <mutex>
 #include <string>
-#include <vector>
 
 #include "media/cast_stats.h"
 #include "media/jitter_buffer.h"
@@ -154,17 +153,14 @@ void PlayAudio(const ByteBuffer& data) {
   // SDL's queue is one continuous byte stream: a dangling half sample would shift every
   // later sample by one byte and turn the rest of the cast into noise. Queue whole samples.
   size_t length = data.size() - data.size() % AUDIO_BYTES_PER_SAMPLE;
-  // Little-endian on the wire; the device is opened for the host's own order.
-  std::vector<int16_t> samples(length / AUDIO_BYTES_PER_SAMPLE);
-  for (size_t i = 0; i < samples.size(); ++i) {
-    samples[i] = static_cast<int16_t>(data[2 * i] | (data[2 * i + 1] << 8));
-  }
+  // Little-endian on the wire; the device is opened for the host's own order. Converted
+  // straight into the buffer: no copy per frame.
   size_t queued = 0;
   bool taken = false;
   {
     std::lock_guard<std::mutex> bufferLock(device.bufferMutex);
     queued = device.buffer.Queued() * AUDIO_BYTES_PER_SAMPLE;
-    taken = device.buffer.Push(samples.data(), samples.size());
+    taken = device.buffer.PushLittleEndian(data.data(), length / AUDIO_BYTES_PER_SAMPLE);
   }
   if (!taken) {
     uint64_t dropCount = ++droppedFrames;

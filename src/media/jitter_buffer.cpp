@@ -18,17 +18,26 @@ constexpr size_t FADE = 16;
 
 JitterBuffer::JitterBuffer(Settings settings) : settings_(settings), ring_(std::max<size_t>(settings.capSamples, 1)) {}
 
-bool JitterBuffer::Push(const int16_t* samples, size_t count) {
+template <typename SampleAt>
+bool JitterBuffer::Append(size_t count, SampleAt sampleAt) {
   if (count == 0) return true;
   if (size_ > 0 && size_ + count > settings_.capSamples) return false;
   if (size_ == 0 && count > ring_.size()) {
     ring_.assign(count, 0);  // one long frame from a sender that paces itself
     head_ = 0;
   }
-  for (size_t i = 0; i < count; ++i) ring_[(head_ + size_ + i) % ring_.size()] = samples[i];
+  for (size_t i = 0; i < count; ++i) ring_[(head_ + size_ + i) % ring_.size()] = sampleAt(i);
   size_ += count;
   starvedSamples_ = 0;
   return true;
+}
+
+bool JitterBuffer::Push(const int16_t* samples, size_t count) {
+  return Append(count, [samples](size_t i) { return samples[i]; });
+}
+
+bool JitterBuffer::PushLittleEndian(const uint8_t* bytes, size_t count) {
+  return Append(count, [bytes](size_t i) { return static_cast<int16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8)); });
 }
 
 void JitterBuffer::Pull(int16_t* out, size_t count) {

@@ -34,6 +34,8 @@ class JitterBuffer {
   // Appends `count` samples. False (nothing queued) when they would push the queue past the
   // cap; an empty queue takes a frame of any length.
   bool Push(const int16_t* samples, size_t count);
+  // The same for `count` samples of 16-bit little-endian PCM as it comes off the wire.
+  bool PushLittleEndian(const uint8_t* bytes, size_t count);
   // Fills `out` with the next `count` samples; silence while buffering or when the queue
   // runs dry.
   void Pull(int16_t* out, size_t count);
@@ -51,6 +53,8 @@ class JitterBuffer {
 
  private:
   int16_t& At(size_t index) { return ring_[(head_ + index) % ring_.size()]; }
+  template <typename SampleAt>
+  bool Append(size_t count, SampleAt sampleAt);
   void TrimOnce();
 
   Settings settings_;

@@ -36,10 +36,14 @@ class Xvfb:
         self.window_manager = subprocess.Popen(["openbox", "--sm-disable"], env=self.env,
                                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         deadline = time.monotonic() + 10
-        while "window id" not in self.run("xprop", "-root", "_NET_SUPPORTING_WM_CHECK").stdout:
-            if time.monotonic() > deadline:
-                raise RuntimeError("openbox did not start on " + self.display)
-            time.sleep(0.05)
+        try:
+            while "window id" not in self.run("xprop", "-root", "_NET_SUPPORTING_WM_CHECK").stdout:
+                if time.monotonic() > deadline:
+                    raise RuntimeError("openbox did not start on " + self.display)
+                time.sleep(0.05)
+        except BaseException:
+            self.close()  # no server left behind by a start that failed
+            raise
 
     def close(self):
         self.window_manager.terminate()
