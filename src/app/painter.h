@@ -48,6 +48,11 @@ class Painter {
   // True when the display state holds a picture this painter has not drawn yet.
   bool HasUndrawnPicture() const;
 
+  // Full screen letterboxed, as in a window, instead of stretched over the screen.
+  void SetKeepAspect(bool keep) { keepAspect_ = keep; }
+  // Whether the last Paint drew the picture screen.
+  bool showedPicture() const { return showedPicture_; }
+
   int paintCount() const { return paintCount_; }
   size_t cachedTextCount() const { return text_.size(); }
 
@@ -67,6 +72,8 @@ class Painter {
   PixelFormat pictureFormat_ = PixelFormat::RGB24;
   uint64_t uploadedGeneration_ = UINT64_MAX;
   int paintCount_ = 0;
+  bool keepAspect_ = false;
+  bool showedPicture_ = false;
   Upload lastUpload_;
 };
 

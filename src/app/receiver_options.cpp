@@ -32,6 +32,16 @@ void DescribeOptions(CLI::App& app, ReceiverOptions& o) {
                "decode and present delay (p50) and sound queued; a summary at exit");
   app.add_flag_callback("--no-decode", [&o] { o.decode = false; },
                         "count pictures without decoding them (measures the frame reader alone)");
+  app.add_flag("--fullscreen", o.window.fullscreen,
+               "start full screen and stay full screen for the whole run, text screens\n"
+               "included (a kiosk or projector); F11 and ESC still leave it");
+  app.add_flag("--keep-aspect", o.window.keepAspect,
+               "in full screen keep the picture's shape with black bars, as the window does");
+  app.add_flag("--always-on-top", o.window.alwaysOnTop, "keep the window above other windows");
+  app.add_option_function<int>("--display", [&o](int n) { o.window.display = n; },
+                               "the monitor (0 = the first) for the first window and full screen")
+      ->type_name("N")
+      ->check(CLI::Range(0, 63));
   app.add_flag("--quiet", o.quiet, "fewer log lines (for launchers and services)");
   app.add_flag("--verbose", o.verbose, "more log lines");
 }

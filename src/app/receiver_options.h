@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "app/window_options.h"
+
 namespace orrin {
 
 // The command line. Plain users give none; the defaults are the receiver as it always was.
@@ -14,6 +16,7 @@ struct ReceiverOptions {
   bool decode = true;     // --no-decode: count pictures without decoding (ingest benchmark)
   bool quiet = false;     // --quiet / --verbose: accepted for launchers; the log level is fixed
   bool verbose = false;
+  WindowOptions window;   // --fullscreen, --keep-aspect, --always-on-top, --display N
 };
 
 // Null with `error` set (one short line) for an option it does not know or a bad value.
