@@ -11,7 +11,7 @@ SUDO=""
 echo "package: lintian $deb"
 lintian --fail-on error --suppress-tags-from-file /dev/null "$deb" | tee build-package/lintian.txt
 echo "package: apt-get install ./$deb"
-$SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "./$deb" >/dev/null
+$SUDO env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -qq "./$deb" >/dev/null
 dpkg -L orrin > build-package/installed-files.txt
 
 log=build-package/installed-receiver.log
