@@ -1,6 +1,6 @@
 # The two commands a newcomer needs: `make run` and `make test`. Both install what is
 # missing, configure and build first.
-.PHONY: setup configure build run test asan-test tsan-test bench bench-memory fuzz robust soak format clean
+.PHONY: setup configure build run test install package asan-test tsan-test bench bench-memory fuzz robust soak format clean
 
 JOBS ?= 2
 
@@ -23,6 +23,19 @@ test: build
 	@echo "test: ctest --preset release"
 	@ctest --preset release
 
+# Into PREFIX (default /usr/local; sudo for a system prefix).
+install: build
+	@echo "install: cmake --install build --prefix $(or $(PREFIX),/usr/local)"
+	@cmake --install build --prefix $(or $(PREFIX),/usr/local)
+
+# A Debian package of the same files, built in build-package/ with the /usr prefix.
+package: setup
+	@echo "package: cmake --preset package, then cpack (DEB)"
+	@cmake --preset package >/dev/null
+	@cmake --build --preset package -j $(JOBS)
+	@cd build-package && cpack -G DEB | grep -v '^CPack: - ' || true
+	@ls build-package/orrin_*.deb
+
 asan-test: setup
 	@echo "asan-test: AddressSanitizer + UndefinedBehaviorSanitizer build and tests"
 	@cmake --preset asan >/dev/null
@@ -44,13 +57,13 @@ bench-memory: build
 
 # Every hostile-sender case against the real binary, slow ones included, then the table.
 robust: build
-	@tests/robust/in_private_net.sh /usr/bin/python3 tests/robust/hostile_e2e.py build/bin/orrin-receiver \
+	@tests/in_private_net.sh /usr/bin/python3 tests/robust/hostile_e2e.py build/bin/orrin-receiver \
 	  build/bin/orrin-cast build/bin/many_scans_jpeg build/robust-artifacts --slow --table build/robust-table.md
 
 # A long cast under Xvfb (SOAK_MINUTES, default 30): memory, descriptors and threads sampled
 # every 10 s into build/soak.csv and build/soak.png. Not part of CI.
 soak: build
-	@tests/robust/in_private_net.sh /usr/bin/python3 tests/robust/soak.py build/bin/orrin-receiver \
+	@tests/in_private_net.sh /usr/bin/python3 tests/robust/soak.py build/bin/orrin-receiver \
 	  build/bin/orrin-cast build/soak $(or $(SOAK_MINUTES),30)
 
 fuzz: setup
@@ -60,4 +73,4 @@ format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf build build-debug build-asan build-tsan build-fuzz
+	rm -rf build build-debug build-asan build-tsan build-fuzz build-package

@@ -5,15 +5,15 @@ set(CPACK_PACKAGE_NAME orrin)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "Orrin developers <orrin-dev@users.noreply.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "screen-cast receiver for the desktop")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "screen-cast receiver for the desktop
- Orrin shows the screen a phone's cast app streams over the local network: the
- sender finds the receiver through a discovery probe, connects over WebSocket and
- sends JPEG pictures and 16 kHz mono sound, which Orrin shows in one window,
- windowed or full screen, and plays.
- .
- The package also holds orrin-cast, a command-line sender for tests and
- demonstrations, a desktop launcher, a systemd user service, and firewalld and
- ufw profiles for the three ports (9959/tcp, 8888/udp, 8889/tcp).")
+# The body only: CPack puts the summary first and indents every line.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Orrin shows the screen a phone's cast app streams over the local
+network: the sender finds the receiver through a discovery probe, connects
+over WebSocket and sends JPEG pictures and 16 kHz mono sound, which Orrin
+shows in one window, windowed or full screen, and plays.
+
+The package also holds orrin-cast, a command-line sender for tests and
+demonstrations, a desktop launcher, a systemd user service, and firewalld
+and ufw profiles for the three ports (9959/tcp, 8888/udp, 8889/tcp).")
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

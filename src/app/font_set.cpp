@@ -13,6 +13,15 @@ constexpr int TITLE_FONT_HEIGHT = 48;
 constexpr int TEXT_FONT_HEIGHT = 24;
 const char* const CHINESE_FACE = "sans-serif:lang=zh-cn";
 const char* const CHINESE_BOLD_FACE = "sans-serif:lang=zh-cn:weight=bold";
+// Characters of the window's own texts: a face without them draws boxes.
+const char32_t CHINESE_SAMPLE[] = U"投屏接受客户端等待连接设备息屏中已网";
+
+bool CoversChinese(TTF_Font* font) {
+  for (const char32_t* c = CHINESE_SAMPLE; *c != 0; ++c) {
+    if (!TTF_GlyphIsProvided32(font, *c)) return false;
+  }
+  return true;
+}
 }  // namespace
 
 std::optional<FontFace> FindFontFace(const std::string& pattern) {
@@ -62,6 +71,12 @@ FontSet FontSet::Open() {
     return set;
   }
   set.text = OpenFontWithCellHeight(*regular, TEXT_FONT_HEIGHT);
+  if (set.text && !CoversChinese(set.text.get())) {
+    // fontconfig always names its best face, even one without a single Chinese glyph.
+    LogError("No installed font covers the Chinese texts; drawing with " + regular->file +
+             ", which shows boxes for them. Install fonts-noto-cjk (Fedora: google-noto-sans-cjk-fonts, "
+             "Arch: noto-fonts-cjk)");
+  }
   auto bold = FindFontFace(CHINESE_BOLD_FACE);
   const bool hasBoldFace = bold && (bold->file != regular->file || bold->index != regular->index);
   set.title = OpenFontWithCellHeight(hasBoldFace ? *bold : *regular, TITLE_FONT_HEIGHT);

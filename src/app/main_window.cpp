@@ -5,6 +5,7 @@
 
 #include "app/app_icon.h"
 #include "app/renderer_choice.h"
+#include "app/window_placement.h"
 #include "media/cast_callbacks.h"
 #include "media/cast_stats.h"
 #include "media/display_state.h"
@@ -25,6 +26,8 @@ constexpr int WINDOWED_X = 100;
 constexpr int WINDOWED_Y = 100;
 constexpr int WINDOWED_WIDTH = 800;
 constexpr int WINDOWED_HEIGHT = 600;
+constexpr int FIRST_WIDTH = 1200;
+constexpr int FIRST_HEIGHT = 800;
 
 bool PushUserEvent(Uint32 type) {
   SDL_Event event{};
@@ -79,8 +82,8 @@ void MainThreadQueue::Close() {
   // Destroyed outside the lock: a dropped error-box call releases its waiting caller.
 }
 
-MainWindow::MainWindow(std::function<void()> stopServices)
-    : stopServices_(std::move(stopServices)), mainThread_(std::this_thread::get_id()) {
+MainWindow::MainWindow(std::function<void()> stopServices, WindowOptions options)
+    : stopServices_(std::move(stopServices)), options_(options), mainThread_(std::this_thread::get_id()) {
   eventBase_ = SDL_RegisterEvents(EVENT_COUNT);
   queue_ = std::make_shared<MainThreadQueue>(eventBase_ + POSTED_CALL_EVENT);
 }
@@ -100,8 +103,27 @@ bool MainWindow::Create() {
     LogError(std::string("Failed to register window events: ") + SDL_GetError());
     return false;
   }
-  window_.reset(SDL_CreateWindow("Test", 100, 100, 1200, 800,
-                                 SDL_WINDOW_SHOWN | SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI));
+  const int displays = SDL_GetNumVideoDisplays();
+  if (options_.display && *options_.display < displays) {
+    displayIndex_ = *options_.display;
+    SDL_Rect bounds;
+    if (SDL_GetDisplayBounds(displayIndex_, &bounds) == 0) displayOrigin_ = SDL_Point{bounds.x, bounds.y};
+  } else {
+    if (options_.display) {
+      LogError("--display " + std::to_string(*options_.display) + ": there is no such display (" +
+               std::to_string(displays) + " found, numbered from 0); using the first");
+    }
+    const SDL_Point corner{WINDOWED_X, WINDOWED_Y};
+    displayIndex_ = std::max(SDL_GetPointDisplayIndex(&corner), 0);
+  }
+  // Decorations are not known before the window exists: fit the inner area now and the
+  // whole frame once it is shown.
+  SDL_Rect first{displayOrigin_.x + WINDOWED_X, displayOrigin_.y + WINDOWED_Y, FIRST_WIDTH, FIRST_HEIGHT};
+  if (SDL_Rect usable; UsableArea(displayIndex_, usable)) first = FitRect(first, usable);
+  Uint32 flags = SDL_WINDOW_SHOWN | SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI;
+  if (options_.alwaysOnTop) flags |= SDL_WINDOW_ALWAYS_ON_TOP;
+  firstRect_ = first;
+  window_.reset(SDL_CreateWindow("Test", first.x, first.y, first.w, first.h, flags));
   if (!window_) {
     LogError(std::string("Failed to create main window: ") + SDL_GetError());
     return false;
@@ -125,6 +147,7 @@ bool MainWindow::Create() {
   }
   fonts_ = FontSet::Open();
   painter_ = std::make_unique<Painter>(renderer_.get(), &fonts_);
+  painter_->SetKeepAspect(options_.keepAspect);
 
   // Title check: the window system takes a UTF-8 title and gives back what it holds.
   SDL_SetWindowTitle(window_.get(), WAITING_TITLE);
@@ -140,6 +163,17 @@ bool MainWindow::Create() {
 void MainWindow::ShowAndPaint() {
   SetTitle(BASE_TITLE);
   SDL_ShowWindow(window_.get());
+  FitFirstFrame();
+  if (options_.fullscreen) {
+    // Let the window manager frame the window first (a moment at most, none without one),
+    // so leaving full screen later finds a settled window to resize.
+    for (int i = 0; i < 30 && !firstFrameFitted_; ++i) {
+      SDL_Delay(10);
+      SDL_PumpEvents();
+      FitFirstFrame();
+    }
+    EnterFullscreen();
+  }
   PaintNow();
   SetTitle(WAITING_TITLE);
 }
@@ -166,6 +200,8 @@ void MainWindow::InstallWindowPort() {
     if (auto q = weakQueue.lock()) q->Post([this, dueNs] { RepaintAt(dueNs); });
   };
   port->leaveFullscreen = [weakQueue, this] {
+    // A kiosk stays full screen when the sender goes; only the keys leave it.
+    if (options_.fullscreen) return;
     if (auto q = weakQueue.lock()) q->Post([this] { LeaveFullscreen(); });
   };
   port->showErrorBox = [weakQueue, this](const std::string& caption, const std::string& text) {
@@ -243,6 +279,10 @@ void MainWindow::HandleEvent(const SDL_Event& event) {
         BeginClose();
         break;
       case SDL_WINDOWEVENT_EXPOSED:
+        // The window manager adds its frame after the window is shown.
+        FitFirstFrame();
+        needsPaint_ = true;
+        break;
       case SDL_WINDOWEVENT_SIZE_CHANGED:
       case SDL_WINDOWEVENT_RESTORED:
       case SDL_WINDOWEVENT_MAXIMIZED:
@@ -322,7 +362,7 @@ void MainWindow::HandleKey(SDL_Keycode key) {
         std::lock_guard<std::mutex> lock(frameMutex);
         hasPicture = currentFrame != nullptr;
       }
-      if (isConnected && hasPicture) {
+      if ((isConnected && hasPicture) || options_.fullscreen) {
         EnterFullscreen();
         LogInfo("进入全屏模式");
       }
@@ -357,11 +397,7 @@ void MainWindow::EnterFullscreen() {
   if (!window_) return;
   // The decorations are known now, while the window has them; right after full screen
   // the window manager has not put them back yet.
-  Borders borders;
-  if (SDL_GetWindowBordersSize(window_.get(), &borders.top, &borders.left, &borders.bottom, &borders.right) == 0 &&
-      borders.top + borders.left + borders.bottom + borders.right > 0) {
-    windowedBorders_ = borders;
-  }
+  if (Borders borders; ReportedBorders(borders)) windowedBorders_ = borders;
   SDL_SetWindowFullscreen(window_.get(), SDL_WINDOW_FULLSCREEN_DESKTOP);
 }
 
@@ -370,16 +406,43 @@ void MainWindow::LeaveFullscreen() {
   if (!window_) return;
   SDL_SetWindowFullscreen(window_.get(), 0);
   SDL_RestoreWindow(window_.get());
-  // 800x600 is the outer frame; SDL sizes the inner area, so take the decorations off
-  // (none without a window manager). The position SDL already takes as the frame's.
+  if (options_.alwaysOnTop) SDL_SetWindowAlwaysOnTop(window_.get(), SDL_TRUE);
+  PlaceFrame(SDL_Rect{displayOrigin_.x + WINDOWED_X, displayOrigin_.y + WINDOWED_Y, WINDOWED_WIDTH, WINDOWED_HEIGHT});
+}
+
+void MainWindow::FitFirstFrame() {
   Borders borders;
-  if (SDL_GetWindowBordersSize(window_.get(), &borders.top, &borders.left, &borders.bottom, &borders.right) != 0 ||
-      borders.top + borders.left + borders.bottom + borders.right == 0) {
-    borders = windowedBorders_;
+  if (firstFrameFitted_ || !window_ || isFullscreen || !ReportedBorders(borders)) {
+    return;  // no frame (yet): the inner area was fitted when the window was made
   }
-  SDL_SetWindowSize(window_.get(), WINDOWED_WIDTH - borders.left - borders.right,
-                    WINDOWED_HEIGHT - borders.top - borders.bottom);
-  SDL_SetWindowPosition(window_.get(), WINDOWED_X, WINDOWED_Y);
+  firstFrameFitted_ = true;
+  // SDL placed the frame's corner where it was asked to; only a frame that runs off its
+  // display is moved.
+  const SDL_Rect frame{firstRect_.x, firstRect_.y, firstRect_.w + borders.left + borders.right,
+                       firstRect_.h + borders.top + borders.bottom};
+  SDL_Rect usable;
+  if (!UsableArea(displayIndex_, usable)) return;
+  const SDL_Rect fitted = FitRect(frame, usable);
+  if (!SDL_RectEquals(&frame, &fitted)) PlaceFrame(frame);
+}
+
+bool MainWindow::ReportedBorders(Borders& borders) const {
+  return SDL_GetWindowBordersSize(window_.get(), &borders.top, &borders.left, &borders.bottom, &borders.right) == 0 &&
+         borders.top + borders.left + borders.bottom + borders.right > 0;
+}
+
+void MainWindow::PlaceFrame(SDL_Rect outer) {
+  SDL_Rect usable;
+  const SDL_Rect frame = UsableArea(displayIndex_, usable) ? FitRect(outer, usable) : outer;
+  // None without a window manager; right after full screen the window manager may not have
+  // put them back yet, so the ones seen last in windowed mode stand in.
+  Borders reported;
+  const bool known = ReportedBorders(reported);
+  const Borders borders = known ? reported : windowedBorders_;
+  // SDL sizes the inner area, and takes a position as the inner corner's, moving the frame
+  // by the decorations it knows of.
+  SDL_SetWindowSize(window_.get(), frame.w - borders.left - borders.right, frame.h - borders.top - borders.bottom);
+  SDL_SetWindowPosition(window_.get(), frame.x + (known ? reported.left : 0), frame.y + (known ? reported.top : 0));
 }
 
 void MainWindow::PaintNow() {
@@ -390,6 +453,11 @@ void MainWindow::PaintNow() {
   const int64_t start = CastStatsEnabled() ? NowNs() : 0;
   painter_->Paint();
   if (tools_.overlayShown()) painter_->DrawOverlay(OverlayLines(tools_.Facts(*painter_)));
+  // The information box has done its work once a cast shows: it must not hide the cast.
+  // Its text stays on the waiting screen and in the log. Error boxes wait for the person.
+  if (painter_->showedPicture()) {
+    while (!panels_.empty() && !panels_.back().isError) panels_.pop_back();
+  }
   okButton_ = panels_.empty() ? SDL_Rect{0, 0, 0, 0} : painter_->DrawPanel(panels_.back());
   painter_->EndFrame();
   SDL_RenderPresent(renderer_.get());

@@ -15,6 +15,7 @@
 #include "app/font_set.h"
 #include "app/painter.h"
 #include "app/sdl_handles.h"
+#include "app/window_options.h"
 
 namespace orrin {
 
@@ -43,16 +44,17 @@ class MainWindow {
   static constexpr uint32_t SCREEN_CHECK_INTERVAL_MS = 1000;
 
   // `stopServices` runs on the stop thread when the window closes.
-  explicit MainWindow(std::function<void()> stopServices);
+  explicit MainWindow(std::function<void()> stopServices, WindowOptions options = {});
   ~MainWindow();
   MainWindow(const MainWindow&) = delete;
   MainWindow& operator=(const MainWindow&) = delete;
 
-  // Window "Test" at 100,100, 1200x800, its icon, renderer and fonts, then the title check.
+  // Window "Test" at 100,100, 1200x800 (moved and shrunk where its display is smaller), its
+  // icon, renderer and fonts, then the title check.
   // False with its log line when the window or renderer cannot be made. Needs SDL video
   // and TTF initialised.
   bool Create();
-  // Base title, shown and painted, then the waiting title.
+  // Base title, shown (full screen with --fullscreen) and painted, then the waiting title.
   void ShowAndPaint();
   bool StartScreenCheckTimer();
   // Fills the display state's window port; cleared again on destruction.
@@ -92,13 +94,26 @@ class MainWindow {
   CastTools& tools() { return tools_; }
 
  private:
+  struct Borders {
+    int top = 0, left = 0, bottom = 0, right = 0;
+  };
   void SetTitle(const std::string& title);
   void BeginClose();
   void StartStopThread();
+  // Places the window's frame at `outer` (display coordinates) inside the usable area.
+  void PlaceFrame(SDL_Rect outer);
+  // Once the window manager's frame is known: the first window's frame fitted to its display.
+  void FitFirstFrame();
+  bool ReportedBorders(Borders& borders) const;
   void DismissPanel();
   void RunPostedCalls();
 
   std::function<void()> stopServices_;
+  WindowOptions options_;
+  int displayIndex_ = 0;      // the display the window is placed on
+  SDL_Point displayOrigin_{0, 0};  // where 100,100 counts from: the chosen display's corner
+  SDL_Rect firstRect_{0, 0, 0, 0};  // the first window's corner and inner size
+  bool firstFrameFitted_ = false;
   std::thread::id mainThread_;
   Uint32 eventBase_ = 0;  // timer, posted call, close request, end of loop
   std::shared_ptr<MainThreadQueue> queue_;
@@ -108,9 +123,6 @@ class MainWindow {
   std::unique_ptr<Painter> painter_;
   CastTools tools_;
   SDL_TimerID timer_ = 0;
-  struct Borders {
-    int top = 0, left = 0, bottom = 0, right = 0;
-  };
   Borders windowedBorders_;  // decorations seen last in windowed mode
   std::vector<MessagePanel> panels_;
   SDL_Rect okButton_{0, 0, 0, 0};

@@ -110,7 +110,7 @@ void Painter::Paint() {
   int height = 0;
   SDL_GetRendererOutputSize(renderer_, &width, &height);
   // The decoder sizes the next picture for this area.
-  PublishDrawArea(DrawArea{width, height, isFullscreen.load()});
+  PublishDrawArea(DrawArea{width, height, isFullscreen && !keepAspect_});
   const bool hasPicture = UploadNewPicture();
   const bool connected = isConnected;
   const bool screenActive = isScreenActive;
@@ -122,6 +122,7 @@ void Painter::Paint() {
   }
 
   const DisplayMode mode = ChooseDisplayMode(hasPicture, connected, screenActive);
+  showedPicture_ = mode == DisplayMode::Picture && picture_ != nullptr;
   if (mode == DisplayMode::Picture) {
     DrawPicture(width, height);
   } else {
@@ -133,8 +134,13 @@ void Painter::DrawPicture(int width, int height) {
   Fill(renderer_, BLACK, nullptr);
   if (!picture_) return;  // the upload failed; its line is in the log
   if (isFullscreen) {
-    // Full screen fills every pixel; the picture's shape gives way to the screen's.
-    SDL_RenderCopy(renderer_, picture_.get(), nullptr, nullptr);
+    if (keepAspect_) {
+      const SDL_Rect target = LetterboxRect(pictureWidth_, pictureHeight_, width, height);
+      SDL_RenderCopy(renderer_, picture_.get(), nullptr, &target);
+    } else {
+      // Full screen fills every pixel; the picture's shape gives way to the screen's.
+      SDL_RenderCopy(renderer_, picture_.get(), nullptr, nullptr);
+    }
     TTF_Font* textFont = fonts_ != nullptr ? fonts_->text.get() : nullptr;
     const TextImage* hint = text_.Get(textFont, WHITE, "按ESC或F11退出全屏");
     if (hint != nullptr) {

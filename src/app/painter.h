@@ -55,6 +55,11 @@ class Painter {
   // The JPEG bytes of the picture on screen (null when none, or for a picture made here).
   const std::shared_ptr<const ByteBuffer>& shownJpeg() const { return shownJpeg_; }
 
+  // Full screen letterboxed, as in a window, instead of stretched over the screen.
+  void SetKeepAspect(bool keep) { keepAspect_ = keep; }
+  // Whether the last Paint drew the picture screen.
+  bool showedPicture() const { return showedPicture_; }
+
   int paintCount() const { return paintCount_; }
   size_t cachedTextCount() const { return text_.size(); }
 
@@ -77,6 +82,8 @@ class Painter {
   uint64_t uploadedGeneration_ = UINT64_MAX;
   std::shared_ptr<const ByteBuffer> shownJpeg_;
   int paintCount_ = 0;
+  bool keepAspect_ = false;
+  bool showedPicture_ = false;
   Upload lastUpload_;
 };
 

@@ -3,6 +3,7 @@
 #include <SDL.h>
 #include <SDL_ttf.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <condition_variable>
@@ -54,8 +55,8 @@ int RunWithoutWindow() {
   return 0;
 }
 
-int RunWithWindow(Recorder& recorder) {
-  MainWindow window(StopServices);
+int RunWithWindow(Recorder& recorder, const WindowOptions& options) {
+  MainWindow window(StopServices, options);
   if (!window.Create()) return 1;
   window.tools().SetRecorder(&recorder);
   window.InstallWindowPort();
@@ -71,6 +72,12 @@ int RunWithWindow(Recorder& recorder) {
   }
   const std::string info =
       StartupInfoText(SanitizeUtf8(GetLocalComputerName()), SanitizeUtf8(GetInterfaceIPAddress()), WEBSOCKET_PORT);
+  // The box closes by itself when the first picture comes: its text stays in the log.
+  for (size_t start = 0; start < info.size();) {
+    const size_t end = std::min(info.find('\n', start), info.size());
+    if (end > start) LogInfo(info.substr(start, end - start));
+    start = end + 1;
+  }
   window.ShowPanel(MessagePanel{"Tavoli投屏客户端", info, false});
   return window.RunEventLoop();
 }
@@ -147,7 +154,7 @@ int RunReceiver(const std::vector<std::string>& args) {
     return exitCode;
   }
   if (TTF_Init() != 0) LogError(std::string("TTF_Init failed: ") + TTF_GetError());
-  const int exitCode = RunWithWindow(recorder);
+  const int exitCode = RunWithWindow(recorder, options->window);
   SetCastTapListener(nullptr);  // the services are stopped: nothing calls it any more
   TTF_Quit();
   SDL_Quit();

@@ -69,6 +69,16 @@ void DescribeOptions(CLI::App& app, ReceiverOptions& o) {
                  "as received); later senders of the run go to FILE-2, FILE-3, ...")
       ->type_name("FILE")
       ->check([](const std::string& file) { return file.empty() ? std::string("needs a file name") : std::string(); });
+  app.add_flag("--fullscreen", o.window.fullscreen,
+               "start full screen and stay full screen for the whole run, text screens\n"
+               "included (a kiosk or projector); F11 and ESC still leave it");
+  app.add_flag("--keep-aspect", o.window.keepAspect,
+               "in full screen keep the picture's shape with black bars, as the window does");
+  app.add_flag("--always-on-top", o.window.alwaysOnTop, "keep the window above other windows");
+  app.add_option_function<int>("--display", [&o](int n) { o.window.display = n; },
+                               "the monitor (0 = the first) for the first window and full screen")
+      ->type_name("N")
+      ->check(CLI::Range(0, 63));
   app.add_flag("--quiet", o.quiet, "fewer log lines (for launchers and services)");
   app.add_flag("--verbose", o.verbose, "more log lines");
 }

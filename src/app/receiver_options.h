@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "net/ipv4_network.h"
+#include "app/window_options.h"
 
 namespace orrin {
 
@@ -23,6 +24,7 @@ struct ReceiverOptions {
   bool hold = false;      // --hold: a casting sender is not replaced by a newcomer
   std::vector<Ipv4Network> allow;  // --allow CIDR[,CIDR...]: only these networks; empty: all
   std::string record;     // --record FILE: every sender into FILE (later ones FILE-2, ...)
+  WindowOptions window;   // --fullscreen, --keep-aspect, --always-on-top, --display N
 };
 
 // Null with `error` set (one short line) for an option it does not know or a bad value.

@@ -3,6 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fstream>
+
 #include "app/font_set.h"
 #include "sdl_test_env.h"
 #include "test_support/log_capture.h"
@@ -245,6 +248,7 @@ TEST_F(PainterTest, EveryThirtiethPaintIsLoggedAndTextIsRenderedOnlyWhenItChange
 }
 
 TEST(FontSet, FaceCoversChineseAndLinesHaveTheirPixelHeights) {
+  test::LogCapture log;
   ASSERT_EQ(TTF_Init(), 0);
   const auto face = FindFontFace("sans-serif:lang=zh-cn");
   ASSERT_TRUE(face.has_value());
@@ -256,6 +260,19 @@ TEST(FontSet, FaceCoversChineseAndLinesHaveTheirPixelHeights) {
     EXPECT_TRUE(TTF_GlyphIsProvided32(fonts.text.get(), U'屏'));
     EXPECT_TRUE(TTF_GlyphIsProvided32(fonts.title.get(), U'端'));
   }
+  EXPECT_EQ(log.Count("No installed font covers the Chinese texts"), 0);
+  // A machine with DejaVu alone: one line that names the package, and the best face used.
+  const std::string conf = testing::TempDir() + "dejavu-only.conf";
+  std::ofstream(conf) << "<?xml version=\"1.0\"?><fontconfig><dir>/usr/share/fonts/truetype/dejavu</dir>"
+                     << "<cachedir>" << testing::TempDir() << "fc-cache</cachedir></fontconfig>";
+  setenv("FONTCONFIG_FILE", conf.c_str(), 1);
+  {
+    FontSet fonts = FontSet::Open();
+    EXPECT_TRUE(fonts.text && fonts.title);
+  }
+  unsetenv("FONTCONFIG_FILE");
+  EXPECT_EQ(log.Count("No installed font covers the Chinese texts"), 1);
+  EXPECT_EQ(log.Count("Install fonts-noto-cjk"), 1);
   TTF_Quit();
 }
 

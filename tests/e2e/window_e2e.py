@@ -33,8 +33,8 @@ ERROR_CAPTION_BAR = (170, 40, 40)
 WAITING_TITLE = "Tavoli网投屏接受客户端 - 等待连接..."
 
 
-def Receiver(env, name):
-    return receiver_process.Receiver(BINARY, env, os.path.join(ARTIFACTS, name + ".log"))
+def Receiver(env, name, args=()):
+    return receiver_process.Receiver(BINARY, env, os.path.join(ARTIFACTS, name + ".log"), args)
 
 
 class WindowTest(unittest.TestCase):
@@ -50,9 +50,12 @@ class WindowTest(unittest.TestCase):
     def shot(self, name):
         return self.x.screenshot(os.path.join(ARTIFACTS, f"{self.id().split('.')[-1]}-{name}.png"))
 
-    def start(self):
+    def start(self, *args, screen=None):
         """Starts the receiver and returns its window once it shows the waiting title."""
-        self.receiver = Receiver(self.x.env, self.id().split(".")[-1])
+        if screen is not None:
+            self.x.close()
+            self.x = Xvfb(*screen)
+        self.receiver = Receiver(self.x.env, self.id().split(".")[-1], args)
         window = self.x.find_window("^Tavoli")
         self.assertIsNotNone(window, "no receiver window appeared:\n" + self.receiver.log())
         self.assertTrue(wait_until(lambda: self.x.window_name(window) == WAITING_TITLE), self.x.window_name(window))
@@ -186,6 +189,90 @@ class WindowTest(unittest.TestCase):
         asyncio.run(session())
         self.x.close_window(window)
         self.assertEqual(self.receiver.wait_exit(), 0, self.receiver.log())
+
+    # -- desktop options and placement on small screens -----------------------------------
+
+    def test_first_window_fits_small_screens(self):
+        for width, height in ((1366, 768), (1280, 720)):
+            window = self.start(screen=(width, height))
+            # The frame is fitted once the window manager has drawn it.
+            def fits():
+                x, y, w, h = self.x.outer_geometry(window)
+                return x >= 0 and y >= 0 and x + w <= width and y + h <= height
+            self.assertTrue(wait_until(fits), self.x.outer_geometry(window))
+            x, y, w, h = self.x.outer_geometry(window)
+            self.assertEqual(x, 100 if width >= 1300 + w - 1200 else width - w)  # moved only as far as needed
+            self.assertEqual((y, h), (0, height))  # 800 rows do not fit: the whole height, from the top
+            self.shot(f"{width}x{height}")
+            self.receiver.terminate()
+            self.receiver = None
+
+    def test_fullscreen_option_keeps_full_screen_for_the_whole_run(self):
+        window = self.start("--fullscreen", screen=(1280, 720))
+        self.assertTrue(wait_until(lambda: self.x.geometry(window) == (0, 0, 1280, 720)), self.x.geometry(window))
+        self.dismiss_info_box(window)
+        self.assert_waiting_screen(self.shot("waiting-full-screen"), (0, 0, 1280, 720))
+        picture = self.jpeg(640, 360, (200, 40, 40))
+
+        async def one_picture():
+            async with websockets.client.connect("ws://127.0.0.1:9959/", max_size=None) as ws:
+                await ws.send(bytes([0, 0, 0, 0, 1]) + picture)
+                self.assertTrue(wait_until(lambda: self.shot("picture").count((200, 40, 40), 0, 60, 1280, 720, 6)
+                                           > 0.95 * 1280 * 660))
+
+        import websockets.client
+        asyncio.run(one_picture())
+        # The sender went: still full screen, on the waiting screen.
+        self.assertTrue(wait_until(lambda: self.x.window_name(window) == WAITING_TITLE))
+        time.sleep(0.3)
+        self.assertEqual(self.x.geometry(window), (0, 0, 1280, 720))
+        self.assertTrue(wait_until(lambda: self.shot("after-sender").pixel(640, 100) != (200, 40, 40)))
+        # ESC leaves, F11 comes back even without a picture.
+        self.x.key(window, "Escape")
+        self.assertTrue(wait_until(lambda: self.x.outer_geometry(window) == (100, 100, 800, 600)),
+                        self.x.outer_geometry(window))
+        self.x.key(window, "F11")
+        self.assertTrue(wait_until(lambda: self.x.geometry(window) == (0, 0, 1280, 720)))
+
+    def test_keep_aspect_letterboxes_full_screen_and_the_first_picture_closes_the_box(self):
+        import websockets.client
+        window = self.start("--fullscreen", "--keep-aspect", screen=(1280, 720))
+        self.assertTrue(wait_until(lambda: self.x.geometry(window) == (0, 0, 1280, 720)))
+        self.assertTrue(wait_until(lambda: self.shot("box").count(INFO_CAPTION_BAR, 0, 0, 1280, 720) > 5000))
+        red = (200, 40, 40)
+        picture = self.jpeg(1080, 2400, red)  # a portrait phone
+
+        async def one_picture():
+            async with websockets.client.connect("ws://127.0.0.1:9959/", max_size=None) as ws:
+                await ws.send(bytes([0, 0, 0, 0, 1]) + picture)
+                # 0.3 of its size: 324 x 720 in the middle, black bars of 478 at both sides.
+                self.assertTrue(wait_until(lambda: self.shot("letterboxed").count(red, 478, 60, 802, 720, 6)
+                                           > 0.99 * 324 * 660))
+                screen = self.shot("letterboxed")
+                self.assertEqual(screen.count(BLACK, 0, 60, 478, 720), 478 * 660)
+                self.assertEqual(screen.count(BLACK, 802, 0, 1280, 720), 478 * 720)
+                self.assertEqual(screen.count(INFO_CAPTION_BAR, 0, 0, 1280, 720), 0)  # the box went by itself
+
+        asyncio.run(one_picture())
+        self.assertIn("投屏接收端已启动", self.receiver.log())  # its text is still in the log
+
+    def test_always_on_top_asks_the_window_manager(self):
+        window = self.start("--always-on-top")
+        self.assertTrue(wait_until(lambda: "_NET_WM_STATE_ABOVE" in self.x.run(
+            "xprop", "-id", str(window), "_NET_WM_STATE").stdout))
+        self.shot("always-on-top")
+        self.receiver.terminate()
+        self.receiver = None
+        # Without the option the window is an ordinary one.
+        window = self.start()
+        time.sleep(0.5)
+        self.assertNotIn("_NET_WM_STATE_ABOVE", self.x.run("xprop", "-id", str(window), "_NET_WM_STATE").stdout)
+
+    def test_display_that_does_not_exist_is_reported_and_the_first_used(self):
+        window = self.start("--display", "3")
+        self.assertEqual(self.x.outer_geometry(window)[:2], (100, 100))
+        self.assertIn("--display 3: there is no such display (1 found, numbered from 0); using the first",
+                      self.receiver.log())
 
     def test_port_taken_shows_the_error_box_and_exits_1(self):
         blocker = socket.socket(socket.AF_INET, socket.SOCK_STREAM)

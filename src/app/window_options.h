@@ -1,0 +1,15 @@
+#pragma once
+
+#include <optional>
+
+namespace orrin {
+
+// How the window sits on the desktop. The defaults are the receiver as it always was.
+struct WindowOptions {
+  bool fullscreen = false;    // start full screen and stay there, text screens included
+  bool keepAspect = false;    // letterbox in full screen as in a window, instead of stretching
+  bool alwaysOnTop = false;
+  std::optional<int> display;  // the monitor for the first window and full screen
+};
+
+}  // namespace orrin
