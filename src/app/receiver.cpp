@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "app/main_window.h"
+#include "app/sdl_log.h"
 #include "app/services.h"
 #include "app/signal_watcher.h"
 #include "app/stats_reporter.h"
@@ -97,6 +98,10 @@ std::optional<ReceiverOptions> ParseReceiverOptions(const std::vector<std::strin
       options.stats = true;
     } else if (arg == "--no-decode") {
       options.decode = false;
+    } else if (arg == "--quiet") {
+      options.quiet = true;
+    } else if (arg == "--verbose") {
+      options.verbose = true;
     } else if (arg == "--help" || arg == "-h") {
       options.help = true;
     } else {
@@ -108,7 +113,9 @@ std::optional<ReceiverOptions> ParseReceiverOptions(const std::vector<std::strin
 }
 
 std::string ReceiverUsageText() {
-  return "usage: orrin-receiver [--stats] [--no-decode]\n"
+  return "usage: orrin-receiver [--quiet | --verbose] [--stats] [--no-decode]\n"
+         "  --quiet      log only errors, start-up, connects, disconnects and summaries\n"
+         "  --verbose    log every picture and sound frame, not a sample of them\n"
          "  --stats      once a second a log line with pictures received, shown and dropped,\n"
          "               decode and present delay (p50) and sound queued; a summary at exit\n"
          "  --no-decode  count pictures without decoding them (measures the frame reader alone)\n";
@@ -126,6 +133,11 @@ int RunReceiver(const std::vector<std::string>& args) {
     return 0;
   }
   SetPictureDecoding(options->decode);
+  if (options->quiet && options->verbose) {
+    std::cerr << "orrin-receiver: --quiet and --verbose exclude each other\n" << ReceiverUsageText();
+    return 2;
+  }
+  SetLogLevel(options->quiet ? LogLevel::Quiet : options->verbose ? LogLevel::Verbose : LogLevel::Normal);
 
   // Before any thread exists, so every thread inherits the mask and the signals wait for
   // the watcher instead of killing the process.
@@ -135,6 +147,7 @@ int RunReceiver(const std::vector<std::string>& args) {
   std::unique_ptr<StatsReporter> stats;
   if (options->stats) stats = std::make_unique<StatsReporter>();
 
+  RouteSdlLogThroughOurs();
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
   SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "linear");

@@ -18,6 +18,8 @@ struct ReceiverOptions {
   bool help = false;
   bool stats = false;     // --stats: a statistics line a second, a summary at exit
   bool decode = true;     // --no-decode: count pictures without decoding (ingest benchmark)
+  bool quiet = false;     // --quiet: errors, start-up, connects and disconnects only
+  bool verbose = false;   // --verbose: every per-message line
 };
 // Null with `error` set for an option it does not know.
 std::optional<ReceiverOptions> ParseReceiverOptions(const std::vector<std::string>& args, std::string& error);
