@@ -117,7 +117,7 @@ void Painter::Paint() {
 
   ++paintCount_;
   if (paintCount_ % PAINT_LOG_EVERY == 0) {
-    LogInfo("WM_PAINT called #" + std::to_string(paintCount_) +
+    LogProgress("WM_PAINT called #" + std::to_string(paintCount_) +
             ", currentFrame=" + (hasPicture ? "valid" : "null") + ", connected=" + (connected ? "true" : "false"));
   }
 

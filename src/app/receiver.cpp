@@ -12,6 +12,7 @@
 #include <mutex>
 
 #include "app/main_window.h"
+#include "app/sdl_log.h"
 #include "app/services.h"
 #include "app/signal_watcher.h"
 #include "app/stats_reporter.h"
@@ -123,6 +124,11 @@ int RunReceiver(const std::vector<std::string>& args) {
   SetPictureDecoding(options->decode);
   SetAccessControl({options->hold, options->allow});
   SetMaxPictureRate(options->maxFps);
+  if (options->quiet && options->verbose) {
+    std::cerr << "orrin-receiver: --quiet and --verbose exclude each other\n" << ReceiverUsageText();
+    return 2;
+  }
+  SetLogLevel(options->quiet ? LogLevel::Quiet : options->verbose ? LogLevel::Verbose : LogLevel::Normal);
 
   // Before any thread exists, so every thread inherits the mask and the signals wait for
   // the watcher instead of killing the process.
@@ -136,6 +142,7 @@ int RunReceiver(const std::vector<std::string>& args) {
   SetCastTapListener(recorder.TapListener());
   if (!options->record.empty()) recorder.StartToFile(options->record);
 
+  RouteSdlLogThroughOurs();
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
   SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "linear");

@@ -177,7 +177,7 @@ void OnAudioFrame(const ByteBuffer& data) {
     // Every frame counts, including those that are then not played.
     int64_t frame = ++audioFrameCount;
     if (frame % AUDIO_LOG_EVERY == 0) {
-      LogInfo("OnAudioFrame called with " + std::to_string(data.size()) + " bytes (frame #" +
+      LogProgress("OnAudioFrame called with " + std::to_string(data.size()) + " bytes (frame #" +
               std::to_string(frame) + ")");
     }
     // The recording keeps the sound as sent, also what the device queue has no room for.

@@ -111,7 +111,7 @@ void OnVideoFrame(const ByteBuffer& data) {
   lastAcceptTime = now;
   int32_t count = videoFrameCount.fetch_add(1) + 1;
   if (count % VIDEO_LOG_EVERY == 0) {
-    LogInfo("OnVideoFrame called with " + std::to_string(data.size()) + " bytes (frame #" +
+    LogProgress("OnVideoFrame called with " + std::to_string(data.size()) + " bytes (frame #" +
             std::to_string(count) + ")");
   }
   lastFrameTime = now;

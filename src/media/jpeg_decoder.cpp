@@ -6,6 +6,7 @@
 #include <string>
 
 #include "support/log.h"
+#include "support/log_thinning.h"
 
 namespace orrin {
 namespace {
@@ -25,6 +26,9 @@ constexpr int STATUS_FATAL = 2;
 // burn seconds of CPU, and a stop at the first warning rather than decoding the rest of
 // a picture that will be thrown away.
 constexpr int DECODE_FLAGS = TJFLAG_LIMITSCANS | TJFLAG_STOPONWARNING;
+
+// One picture in 30 by default: about a line a second of a 30 fps cast.
+LogThinner decodedProgress(30);
 
 // One decompressor per thread, made on first use and reused for every picture that
 // thread decodes; a handle is never shared between threads.
@@ -151,7 +155,7 @@ std::unique_ptr<Picture> Decode(const ByteBuffer& data, DrawArea area, int* scal
     return nullptr;
   }
 
-  LogInfo("Successfully created HBITMAP from JPEG data (" + std::to_string(data.size()) + " bytes)");
+  LogMessageProgress(decodedProgress, "Successfully created HBITMAP from JPEG data (" + std::to_string(data.size()) + " bytes)");
   return picture;
 }
 

@@ -1,9 +1,45 @@
 #include "support/log_thinning.h"
 
+#include <algorithm>
+#include <vector>
+
+#include "support/log.h"
+
 namespace orrin {
 
+namespace {
+
+// Every thinner alive, for ResetAllForTesting.
+struct Registry {
+  std::mutex mutex;
+  std::vector<LogThinner*> thinners;
+};
+
+Registry& Thinners() {
+  static Registry registry;
+  return registry;
+}
+
+}  // namespace
+
 LogThinner::LogThinner(uint64_t every, size_t maxSources)
-    : every_(every == 0 ? 1 : every), maxSources_(maxSources == 0 ? 1 : maxSources) {}
+    : every_(every == 0 ? 1 : every), maxSources_(maxSources == 0 ? 1 : maxSources) {
+  Registry& registry = Thinners();
+  std::lock_guard<std::mutex> lock(registry.mutex);
+  registry.thinners.push_back(this);
+}
+
+LogThinner::~LogThinner() {
+  Registry& registry = Thinners();
+  std::lock_guard<std::mutex> lock(registry.mutex);
+  std::erase(registry.thinners, this);
+}
+
+void LogThinner::ResetAllForTesting() {
+  Registry& registry = Thinners();
+  std::lock_guard<std::mutex> lock(registry.mutex);
+  for (LogThinner* thinner : registry.thinners) thinner->Reset();
+}
 
 uint64_t LogThinner::Note(std::string_view source) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -29,6 +65,27 @@ void LogThinner::Reset() {
 std::string ThinnedLine(const std::string& line, uint64_t count) {
   if (count <= 1) return line;
   return line + " (" + std::to_string(count) + " times)";
+}
+
+void LogErrorThinned(LogThinner& kind, const std::string& line, std::string_view source) {
+  if (uint64_t count = kind.Note(source)) LogError(ThinnedLine(line, count));
+}
+
+void LogInfoThinned(LogThinner& kind, const std::string& line, std::string_view source) {
+  if (uint64_t count = kind.Note(source)) LogInfo(ThinnedLine(line, count));
+}
+
+void LogMessageProgress(LogThinner& kind, const std::string& line) {
+  switch (CurrentLogLevel()) {
+    case LogLevel::Quiet:
+      return;
+    case LogLevel::Normal:
+      LogInfoThinned(kind, line);
+      return;
+    case LogLevel::Verbose:
+      LogInfo(line);
+      return;
+  }
 }
 
 }  // namespace orrin

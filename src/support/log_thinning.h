@@ -17,6 +17,9 @@ namespace orrin {
 class LogThinner {
  public:
   explicit LogThinner(uint64_t every, size_t maxSources = 256);
+  ~LogThinner();
+  LogThinner(const LogThinner&) = delete;
+  LogThinner& operator=(const LogThinner&) = delete;
 
   // Counts one occurrence from `source` (empty: the kind as a whole). Returns the count so
   // far when this occurrence is to be written, 0 when it is only counted.
@@ -24,6 +27,9 @@ class LogThinner {
 
   // Forgets every count (tests, and a kind that starts afresh per connection).
   void Reset();
+
+  // Resets every thinner of the process: each test starts with fresh counts.
+  static void ResetAllForTesting();
 
  private:
   const uint64_t every_;
@@ -36,5 +42,14 @@ class LogThinner {
 // `line` as it is written for occurrence `count`: unchanged for the first, with
 // " (N times)" after it for later ones.
 std::string ThinnedLine(const std::string& line, uint64_t count);
+
+// A line a sender can repeat at will, written through LogError or LogInfo when `kind` lets
+// this occurrence from `source` through, at every level.
+void LogErrorThinned(LogThinner& kind, const std::string& line, std::string_view source = {});
+void LogInfoThinned(LogThinner& kind, const std::string& line, std::string_view source = {});
+
+// A progress line about one message of many (a picture, a sound frame): none when Quiet,
+// the occurrences `kind` lets through when Normal, every one when Verbose.
+void LogMessageProgress(LogThinner& kind, const std::string& line);
 
 }  // namespace orrin

@@ -7,9 +7,9 @@ namespace {
 
 constexpr std::string_view REPLACEMENT = "\xEF\xBF\xBD";
 
-// Length of the well-formed sequence starting at text[i], or the length of the maximal
-// ill-formed subpart (at least 1) as a negative number.
-int SequenceLength(std::string_view text, size_t i) {
+}  // namespace
+
+int Utf8SequenceLength(std::string_view text, size_t i) {
   auto byte = [&](size_t k) { return static_cast<uint8_t>(text[k]); };
   uint8_t lead = byte(i);
   if (lead < 0x80) return 1;
@@ -38,14 +38,12 @@ int SequenceLength(std::string_view text, size_t i) {
   return need + 1;
 }
 
-}  // namespace
-
 std::string SanitizeUtf8(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   size_t i = 0;
   while (i < text.size()) {
-    int n = SequenceLength(text, i);
+    int n = Utf8SequenceLength(text, i);
     if (n > 0) {
       out.append(text.substr(i, static_cast<size_t>(n)));
       i += static_cast<size_t>(n);

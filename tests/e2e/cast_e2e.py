@@ -26,7 +26,8 @@ EXIT_BAD_INPUT, EXIT_CONNECT_FAILED, EXIT_HANDSHAKE_REFUSED, EXIT_CONNECTION_LOS
 
 
 def serving_receiver(env, name):
-    receiver = receiver_process.Receiver(RECEIVER, env, os.path.join(ARTIFACTS, name + ".log"))
+    # --verbose: every picture has its lines, and the cases count them.
+    receiver = receiver_process.Receiver(RECEIVER, env, os.path.join(ARTIFACTS, name + ".log"), ["--verbose"])
     receiver.wait_serving()
     return receiver
 

@@ -41,7 +41,8 @@ def headless_env(**extra):
 
 
 def serving_receiver(name, env):
-    receiver = receiver_process.Receiver(RECEIVER, env, os.path.join(ARTIFACTS, name + ".log"))
+    # --verbose: every decoded picture has its line, and the cases count them.
+    receiver = receiver_process.Receiver(RECEIVER, env, os.path.join(ARTIFACTS, name + ".log"), ["--verbose"])
     receiver.wait_serving()
     return receiver
 

@@ -86,7 +86,7 @@ def main():
     x = Xvfb()
     env = dict(x.env, SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE="/dev/null")
     log_file = open(log_path, "wb")
-    receiver = subprocess.Popen([receiver_path], env=env, stdout=log_file, stderr=subprocess.STDOUT)
+    receiver = subprocess.Popen([receiver_path, "--verbose"], env=env, stdout=log_file, stderr=subprocess.STDOUT)
     sender = None
     failed = []
     rows = []

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "support/log.h"
+#include "test_support/log_capture.h"
+
 #include <string>
 #include <atomic>
 #include <thread>
@@ -51,6 +54,32 @@ TEST(LogThinner, CountsEveryOccurrenceAcrossThreads) {
 TEST(ThinnedLine, FirstUnchangedLaterWithCount) {
   EXPECT_EQ(ThinnedLine("WebSocket握手失败", 1), "WebSocket握手失败");
   EXPECT_EQ(ThinnedLine("WebSocket握手失败", 50), "WebSocket握手失败 (50 times)");
+}
+
+TEST(LogLevels, PerMessageProgressIsSampledByDefaultDroppedWhenQuietWholeWhenVerbose) {
+  test::LogCapture log;
+  LogThinner kind(30);
+  auto send = [&kind](int count) {
+    for (int i = 0; i < count; ++i) {
+      LogMessageProgress(kind, "Processing frame: type=0");
+      LogProgress("WM_PAINT called");
+    }
+  };
+  SetLogLevel(LogLevel::Normal);
+  send(60);
+  EXPECT_EQ(log.Count("Processing frame"), 3);  // the 1st, 30th and 60th
+  EXPECT_EQ(log.Count("Processing frame: type=0 (60 times)"), 1);
+  EXPECT_EQ(log.Count("WM_PAINT called"), 60);  // the caller's own counter decides
+  log.Clear();
+  SetLogLevel(LogLevel::Quiet);
+  send(60);
+  LogThinner faults(30);
+  LogErrorThinned(faults, "Frame data too small: 1 bytes");  // faults and summaries stay
+  EXPECT_EQ(log.Lines().size(), 1u);
+  log.Clear();
+  SetLogLevel(LogLevel::Verbose);
+  send(10);
+  EXPECT_EQ(log.Count("Processing frame: type=0"), 10);
 }
 
 }  // namespace

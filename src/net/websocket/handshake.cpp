@@ -4,6 +4,8 @@
 
 #include <memory>
 
+#include "support/log_escape.h"
+
 namespace orrin {
 
 namespace {
@@ -22,9 +24,14 @@ std::string_view HandshakeRequestText(std::string_view received) {
 
 std::string HandshakeRequestLogLine(std::string_view request) {
   std::string line = "Received handshake request: ";
-  line += request.substr(0, REQUEST_LOG_CHARS);
+  // The sender's bytes: cut first, then escaped, so the excerpt is one line however it is made.
+  line += EscapeForLog(request.substr(0, REQUEST_LOG_CHARS));
   line += "...";
   return line;
+}
+
+std::string KeyLogLine(std::string_view key) {
+  return "Extracted WebSocket-Key: " + EscapeForLogCut(key, REQUEST_LOG_CHARS);
 }
 
 KeySearch ExtractWebSocketKey(std::string_view request) {

@@ -22,8 +22,11 @@ bool HandshakeRequestComplete(std::string_view received);
 // The request as text: the received bytes up to the first zero byte.
 std::string_view HandshakeRequestText(std::string_view received);
 
-// "Received handshake request: " + the first 200 characters of the request + "...".
+// "Received handshake request: " + the first 200 bytes of the request, escaped, + "...".
 std::string HandshakeRequestLogLine(std::string_view request);
+
+// "Extracted WebSocket-Key: " + the key, escaped; a key past 200 bytes is cut, with "...".
+std::string KeyLogLine(std::string_view key);
 
 enum class KeyStatus { Found, NotFound, InvalidFormat };
 struct KeySearch {

@@ -14,6 +14,7 @@
 #include "net/websocket/frame_writer.h"
 #include "net/websocket/handshake.h"
 #include "support/log.h"
+#include "support/log_thinning.h"
 #include "support/tick.h"
 
 namespace orrin {
@@ -25,6 +26,22 @@ namespace {
 constexpr std::chrono::milliseconds ACCEPT_RETRY_PAUSE{100};
 
 std::string Code(int code) { return std::to_string(code); }
+
+// Anyone who can reach the port can fail a handshake or break a frame as often as they
+// like: those lines are thinned, failed handshakes per source address.
+constexpr uint64_t SENDER_FAULT_EVERY = 100;
+LogThinner handshakeFailures(SENDER_FAULT_EVERY);
+LogThinner handshakeFailedNotes(SENDER_FAULT_EVERY);
+LogThinner abandonedMessages(SENDER_FAULT_EVERY);
+LogThinner oversizedFrames(SENDER_FAULT_EVERY);
+
+// The peer's IPv4 address (no port: a flood comes from many ports of one host).
+std::string PeerSource(int socket) {
+  sockaddr_in peer{};
+  socklen_t length = sizeof peer;
+  if (::getpeername(socket, reinterpret_cast<sockaddr*>(&peer), &length) != 0) return {};
+  return FormatIPv4(peer.sin_addr);
+}
 
 }  // namespace
 
@@ -190,7 +207,7 @@ void WebSocketServer::ClientThread(Connection& connection) {
   try {
     LogInfo("客户端处理线程已启动");
     if (!PerformHandshake(socket)) {
-      LogError("WebSocket握手失败");
+      LogErrorThinned(handshakeFailedNotes, "WebSocket握手失败", PeerSource(socket));
       FinishConnection(connection);
       return;
     }
@@ -351,24 +368,27 @@ bool WebSocketServer::PerformHandshakeUnguarded(int socket) {
     if (result < 0 && code == EINTR) continue;
     // A sender that sent something and then finished writing gets an answer to what it sent.
     if (result == 0 && !received.empty()) break;
-    LogError("Failed to receive handshake request, error: " + Code(code));
+    LogErrorThinned(handshakeFailures, "Failed to receive handshake request, error: " + Code(code),
+                    PeerSource(socket));
     return false;
   }
   // The frame reader keeps this time-out: a silent sender is reported, not dropped.
   SetReceiveTimeout(socket, timeout);
 
   std::string_view request = HandshakeRequestText(received);
-  LogInfo(HandshakeRequestLogLine(request));
   KeySearch search = ExtractWebSocketKey(request);
-  if (search.status == KeyStatus::NotFound) {
-    LogError("WebSocket-Key not found in request");
+  if (search.status != KeyStatus::Found) {
+    // A refused request and its excerpt are written together, or (thinned) neither.
+    if (uint64_t count = handshakeFailures.Note(PeerSource(socket))) {
+      LogInfo(HandshakeRequestLogLine(request));
+      LogError(ThinnedLine(search.status == KeyStatus::NotFound ? "WebSocket-Key not found in request"
+                                                                 : "Invalid WebSocket-Key format",
+                           count));
+    }
     return false;
   }
-  if (search.status == KeyStatus::InvalidFormat) {
-    LogError("Invalid WebSocket-Key format");
-    return false;
-  }
-  LogInfo("Extracted WebSocket-Key: " + search.key);
+  LogInfo(HandshakeRequestLogLine(request));
+  LogInfo(KeyLogLine(search.key));
 
   std::string responseStr = BuildHandshakeResponse(GenerateAcceptKey(search.key));
   LogInfo("Sending handshake response: " + responseStr);
@@ -377,7 +397,8 @@ bool WebSocketServer::PerformHandshakeUnguarded(int socket) {
     LogInfo("WebSocket handshake completed successfully");
     return true;
   }
-  LogError("Failed to send handshake response, error: " + Code(sent < 0 ? LastSocketError() : 0));
+  LogErrorThinned(handshakeFailures, "Failed to send handshake response, error: " + Code(sent < 0 ? LastSocketError() : 0),
+                  PeerSource(socket));
   return false;
 }
 
@@ -388,7 +409,8 @@ bool WebSocketServer::ReceiveFrame(int socket) {
     if (result > 0) {
       FrameEvent event = frameParser.Advance(static_cast<size_t>(result));
       if (event.abandonedBytes != 0) {
-        LogError("Incomplete fragmented message dropped: " + std::to_string(event.abandonedBytes) + " bytes");
+        LogErrorThinned(abandonedMessages,
+                        "Incomplete fragmented message dropped: " + std::to_string(event.abandonedBytes) + " bytes");
       }
       switch (event.kind) {
         case FrameEventKind::NeedMore:
@@ -405,7 +427,7 @@ bool WebSocketServer::ReceiveFrame(int socket) {
         case FrameEventKind::Ignored:
           return true;
         case FrameEventKind::TooLarge:
-          LogError("Frame too large: " + std::to_string(event.size));
+          LogErrorThinned(oversizedFrames, "Frame too large: " + std::to_string(event.size));
           return false;
       }
       return true;

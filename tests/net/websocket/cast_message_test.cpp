@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 
+#include "support/log_thinning.h"
 #include "test_support/log_capture.h"
 #include "ws_test_support.h"
 
@@ -73,6 +74,7 @@ TEST(CastMessage, UnknownTypesAreDumpedInHex) {
   EXPECT_EQ(lines[2].text, "数据前5字节: 07 00 00 00 01 ");
 
   d.log.Clear();
+  LogThinner::ResetAllForTesting();  // the next one would be thinned
   ByteBuffer big = CastMessage(200, 0xABCDEF12, Pattern(995));
   d(big);
   EXPECT_TRUE(d.log.Contains("收到未知类型帧: 200, 数据大小: 1000"));

@@ -67,6 +67,11 @@ TEST(Handshake, RequestEndsAtItsFirstZeroByteAndIsLoggedCutTo200) {
   std::string longRequest(300, 'x');
   EXPECT_EQ(HandshakeRequestLogLine(longRequest), "Received handshake request: " + std::string(200, 'x') + "...");
   EXPECT_EQ(HandshakeRequestLogLine("GET"), "Received handshake request: GET...");
+  // The sender's bytes stay on one line, and its key too.
+  EXPECT_EQ(HandshakeRequestLogLine("GET / HTTP/1.1\r\nX: \x1B[2J\r\n"),
+            "Received handshake request: GET / HTTP/1.1\\r\\nX: \\x1B[2J\\r\\n...");
+  EXPECT_EQ(KeyLogLine("k\n[12:00:00] ERROR: x"), "Extracted WebSocket-Key: k\\n[12:00:00] ERROR: x");
+  EXPECT_EQ(KeyLogLine(std::string(201, 'k')), "Extracted WebSocket-Key: " + std::string(200, 'k') + "...");
 }
 
 TEST(Handshake, RequestIsCompleteAtTheBlankLineOrWhenTheBufferIsFull) {
