@@ -248,7 +248,8 @@ bool WebSocketServer::BecomeCurrent(Connection& connection) {
   {
     std::lock_guard<std::mutex> lock(connectionsMutex);
     if (!running || connection.ending || connection.evicted) return false;
-    refused = current != nullptr && holdCurrentSender && current->connected && !current->ending;
+    // A current sender still waiting for its predecessor to finish holds its place too.
+    refused = current != nullptr && holdCurrentSender && !current->ending;
     if (!refused && current != nullptr) {
       for (auto it = connections.begin(); it != connections.end(); ++it) {
         if (&*it == current) {

@@ -211,6 +211,8 @@ TEST(ServerConnections, HoldRefusesANewcomerWithTryAgainLater) {
   const int port = r.server->ListeningPort();
   RawClient a(port);
   ASSERT_TRUE(a.Handshake());
+  // The answer leaves before the server makes `a` current: wait for that, or `b` may be first.
+  ASSERT_TRUE(r.connections.WaitForCount(1));
   for (int i = 0; i < 2; ++i) {
     RawClient b(port);
     ASSERT_TRUE(b.Handshake());
