@@ -7,7 +7,7 @@ PACKAGES=(
   # build
   build-essential cmake ninja-build pkg-config git
   # libraries
-  libssl-dev libturbojpeg0-dev libsdl2-dev libsdl2-ttf-dev libfontconfig-dev fonts-noto-cjk
+  libssl-dev libturbojpeg0-dev libsdl2-dev libsdl2-ttf-dev libfontconfig-dev fonts-noto-cjk libcli11-dev
   # tests
   libgtest-dev libgmock-dev libjpeg-dev python3 python3-websockets xvfb xdotool imagemagick x11-utils openbox
   # benchmarks and fuzzing

@@ -5,7 +5,7 @@
 namespace orrin {
 
 // The window's 32x32 icon, drawn in code so the binary carries it without a file beside it:
-// a blue tile with a white screen and a green cast dot. Null if SDL cannot make a surface.
+// the picture of icon_art.h, the same as the installed icons. Null if SDL cannot make a surface.
 SurfacePtr MakeAppIcon();
 
 }  // namespace orrin

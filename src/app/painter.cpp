@@ -179,8 +179,9 @@ void Painter::DrawTextScreen(DisplayMode mode, int width, int height) {
       DrawCentredLine(titleFont, CONNECTION_TITLE, "Tavoli网投屏接受客户端", width, 50, 150);
       DrawCentredLine(textFont, WHITE, "等待投屏连接...", width, 180, 220);
       // Asked on every paint: a renamed host or a new DHCP lease shows without a restart.
+      // From the interfaces only: a resolver waiting for DNS would freeze the window.
       const std::string computerName = SanitizeUtf8(GetLocalComputerName());
-      const std::string localIP = SanitizeUtf8(GetLocalIPAddress());
+      const std::string localIP = SanitizeUtf8(GetInterfaceIPAddress());
       DrawCentredLine(textFont, GREY, "设备: " + computerName + " (Windows)", width, 280, 320);
       DrawCentredLine(textFont, GREY, "IP: " + localIP, width, 330, 370);
       DrawCentredLine(textFont, WEBSITE, std::string("Tavoli官网地址: ") + WEBSITES, width, height - 80,

@@ -20,6 +20,7 @@
 #include "support/host_identity.h"
 #include "support/log.h"
 #include "support/utf8.h"
+#include "support/version.h"
 
 namespace orrin {
 
@@ -40,6 +41,9 @@ int RunWithoutWindow() {
     StopServices();
     return 1;
   }
+  // Without a window nobody sees the information box: the log says where phones connect.
+  LogInfo("投屏接收端已启动，设备名称: " + GetLocalComputerName() + " (Windows)，IP地址: " + GetLocalIPAddress() +
+          "，WebSocket端口: " + std::to_string(WEBSOCKET_PORT));
   {
     std::unique_lock<std::mutex> lock(mutex);
     stopRequested.wait(lock, [&] { return stop; });
@@ -63,7 +67,7 @@ int RunWithWindow() {
     return 1;
   }
   const std::string info =
-      StartupInfoText(SanitizeUtf8(GetLocalComputerName()), SanitizeUtf8(GetLocalIPAddress()), WEBSOCKET_PORT);
+      StartupInfoText(SanitizeUtf8(GetLocalComputerName()), SanitizeUtf8(GetInterfaceIPAddress()), WEBSOCKET_PORT);
   window.ShowPanel(MessagePanel{"Tavoli投屏客户端", info, false});
   return window.RunEventLoop();
 }
@@ -91,52 +95,23 @@ std::string StartupInfoText(const std::string& computerName, const std::string& 
          "* 按ESC退出全屏";
 }
 
-std::optional<ReceiverOptions> ParseReceiverOptions(const std::vector<std::string>& args, std::string& error) {
-  ReceiverOptions options;
-  for (const std::string& arg : args) {
-    if (arg == "--stats") {
-      options.stats = true;
-    } else if (arg == "--no-decode") {
-      options.decode = false;
-    } else if (arg == "--quiet") {
-      options.quiet = true;
-    } else if (arg == "--verbose") {
-      options.verbose = true;
-    } else if (arg == "--help" || arg == "-h") {
-      options.help = true;
-    } else {
-      error = "unknown option " + arg;
-      return std::nullopt;
-    }
-  }
-  return options;
-}
-
-std::string ReceiverUsageText() {
-  return "usage: orrin-receiver [--quiet | --verbose] [--stats] [--no-decode]\n"
-         "  --quiet      log only errors, start-up, connects, disconnects and summaries\n"
-         "  --verbose    log every picture and sound frame, not a sample of them\n"
-         "  --stats      once a second a log line with pictures received, shown and dropped,\n"
-         "               decode and present delay (p50) and sound queued; a summary at exit\n"
-         "  --no-decode  count pictures without decoding them (measures the frame reader alone)\n";
-}
-
 int RunReceiver(const std::vector<std::string>& args) {
   std::string error;
   const std::optional<ReceiverOptions> options = ParseReceiverOptions(args, error);
   if (!options) {
-    std::cerr << "orrin-receiver: " << error << "\n" << ReceiverUsageText();
+    std::cerr << "orrin-receiver: " << error << " (see --help)\n";
     return 2;
   }
   if (options->help) {
     std::cout << ReceiverUsageText();
     return 0;
   }
-  SetPictureDecoding(options->decode);
-  if (options->quiet && options->verbose) {
-    std::cerr << "orrin-receiver: --quiet and --verbose exclude each other\n" << ReceiverUsageText();
-    return 2;
+  if (options->version) {
+    std::cout << "orrin-receiver " << VersionText() << "\n";
+    return 0;
   }
+  SetPictureDecoding(options->decode);
+  SetAccessControl({options->hold, options->allow});
   SetLogLevel(options->quiet ? LogLevel::Quiet : options->verbose ? LogLevel::Verbose : LogLevel::Normal);
 
   // Before any thread exists, so every thread inherits the mask and the signals wait for

@@ -17,8 +17,11 @@ namespace {
 // Created once at start-up and stopped once at shut-down (on the stop thread).
 std::unique_ptr<DiscoveryService> discoveryService;
 std::unique_ptr<WebSocketServer> webSocketServer;
+AccessControl accessControl;
 
 }  // namespace
+
+void SetAccessControl(AccessControl access) { accessControl = std::move(access); }
 
 bool StartServices() {
   const std::string deviceName = GetLocalComputerName() + " (Windows)";
@@ -26,6 +29,7 @@ bool StartServices() {
   // Discovery first, so a sender that probes right away finds us. Its listeners report
   // their own socket failures; a port held by another program disables only that half.
   discoveryService = std::make_unique<DiscoveryService>(deviceName, WEBSOCKET_PORT);
+  discoveryService->SetAllowedNetworks(accessControl.allowedNetworks);
   discoveryService->Start();
   LogInfo("设备发现服务已启动: " + deviceName);
 
@@ -34,6 +38,8 @@ bool StartServices() {
   webSocketServer->SetAudioFrameCallback(OnAudioFrame);
   webSocketServer->SetConnectionCallback(OnConnectionChanged);
   webSocketServer->SetErrorCallback(OnError);
+  webSocketServer->SetHoldCurrentSender(accessControl.holdCurrentSender);
+  webSocketServer->SetAllowedNetworks(accessControl.allowedNetworks);
   if (!webSocketServer->Start()) {
     // OnError has logged the server's own text and shown it in the error box.
     LogError("Failed to start WebSocket server");

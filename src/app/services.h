@@ -1,5 +1,9 @@
 #pragma once
 
+#include <vector>
+
+#include "net/ipv4_network.h"
+
 namespace orrin {
 
 // TCP port of the cast link; discovery announces the same number.
@@ -9,6 +13,14 @@ constexpr int WEBSOCKET_PORT = 9959;
 // that order. False when one of them could not start; its failure has been logged (and
 // shown, through the window's error box) already.
 bool StartServices();
+
+// Who may cast and be answered, set before StartServices. Both off by default: any sender
+// on the LAN is answered, and a newcomer that completes its handshake takes over.
+struct AccessControl {
+  bool holdCurrentSender = false;         // --hold
+  std::vector<Ipv4Network> allowedNetworks;  // --allow; empty: everyone
+};
+void SetAccessControl(AccessControl access);
 
 // Stops and destroys the server, then discovery, then releases the picture on screen.
 // Runs on the stop thread while the main thread keeps handling window events.

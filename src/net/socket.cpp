@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 
 namespace orrin {
 
@@ -49,6 +50,43 @@ long SendOnce(int fd, const void* data, size_t size) {
   do {
     n = ::send(fd, data, size, MSG_NOSIGNAL);
   } while (n < 0 && errno == EINTR);
+  return static_cast<long>(n);
+}
+
+bool LocalAddressOf(int fd, in_addr& local) {
+  sockaddr_in address{};
+  socklen_t length = sizeof address;
+  if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0 || address.sin_family != AF_INET) {
+    return false;
+  }
+  local = address.sin_addr;
+  return true;
+}
+
+bool EnableDestinationAddress(int fd) { return SetIntOption(fd, IPPROTO_IP, IP_PKTINFO, 1); }
+
+long ReceiveDatagram(int fd, void* buffer, size_t size, sockaddr_in& from, in_addr& local) {
+  iovec data{buffer, size};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
+  msghdr message{};
+  message.msg_name = &from;
+  message.msg_namelen = sizeof from;
+  message.msg_iov = &data;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof control;
+  local.s_addr = htonl(INADDR_ANY);
+  ssize_t n = ::recvmsg(fd, &message, 0);
+  if (n < 0) return -1;
+  for (cmsghdr* entry = CMSG_FIRSTHDR(&message); entry != nullptr; entry = CMSG_NXTHDR(&message, entry)) {
+    if (entry->cmsg_level == IPPROTO_IP && entry->cmsg_type == IP_PKTINFO) {
+      in_pktinfo info{};
+      std::memcpy(&info, CMSG_DATA(entry), sizeof info);
+      // ipi_spec_dst is our address on the arrival interface; ipi_addr would be the header's
+      // destination, which for a broadcast probe is the broadcast address.
+      local = info.ipi_spec_dst;
+    }
+  }
   return static_cast<long>(n);
 }
 

@@ -59,6 +59,18 @@ bool SetIntOption(int fd, int level, int option, int value);
 // Returns what send() returned.
 long SendOnce(int fd, const void* data, size_t size);
 
+// The local address a connected socket was reached at (for an accepted connection: our
+// address on the network the peer came from). False when it cannot be told.
+bool LocalAddressOf(int fd, in_addr& local);
+
+// Asks a UDP socket to report, with each datagram, the local address it arrived on.
+bool EnableDestinationAddress(int fd);
+
+// One recvfrom() that also tells the local address the datagram reached (our address on the
+// interface it came in by, also for a broadcast); `local` is 0.0.0.0 when the socket was not
+// asked for it with EnableDestinationAddress. Returns what the receive returned.
+long ReceiveDatagram(int fd, void* buffer, size_t size, sockaddr_in& from, in_addr& local);
+
 // "a.b.c.d:port" of an IPv4 socket address.
 std::string FormatAddress(const sockaddr_in& address);
 std::string FormatIPv4(const in_addr& address);

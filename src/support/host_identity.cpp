@@ -1,11 +1,16 @@
 #include "support/host_identity.h"
 
 #include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netdb.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <limits>
 #include <memory>
+#include <sstream>
 
 namespace orrin {
 namespace {
@@ -17,6 +22,60 @@ constexpr size_t MAX_COMPUTER_NAME = 15;
 struct AddrInfoDeleter {
   void operator()(addrinfo* list) const { freeaddrinfo(list); }
 };
+struct IfAddrsDeleter {
+  void operator()(ifaddrs* list) const { freeifaddrs(list); }
+};
+
+std::unique_ptr<ifaddrs, IfAddrsDeleter> InterfacesThatAreUp() {
+  ifaddrs* raw = nullptr;
+  if (getifaddrs(&raw) != 0) return nullptr;
+  return std::unique_ptr<ifaddrs, IfAddrsDeleter>(raw);
+}
+
+bool IsUpIPv4(const ifaddrs* entry) {
+  return entry->ifa_addr != nullptr && entry->ifa_addr->sa_family == AF_INET && (entry->ifa_flags & IFF_UP) != 0;
+}
+
+std::vector<InterfaceAddress> ListInterfaceAddresses() {
+  std::vector<InterfaceAddress> found;
+  auto list = InterfacesThatAreUp();
+  for (const ifaddrs* entry = list.get(); entry != nullptr; entry = entry->ifa_next) {
+    if (!IsUpIPv4(entry)) continue;
+    char text[INET_ADDRSTRLEN] = {};
+    const auto* address = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
+    if (inet_ntop(AF_INET, &address->sin_addr, text, sizeof text) == nullptr) continue;
+    found.push_back({entry->ifa_name != nullptr ? entry->ifa_name : "", text});
+  }
+  return found;
+}
+
+std::string ReadDefaultRouteInterface() {
+  std::ifstream file("/proc/net/route");
+  if (!file) return {};
+  std::stringstream text;
+  text << file.rdbuf();
+  return DefaultRouteInterface(text.str());
+}
+
+std::vector<std::string> ResolverAddresses() {
+  char hostName[256] = {};
+  if (gethostname(hostName, sizeof hostName - 1) != 0) return {};
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* raw = nullptr;
+  if (getaddrinfo(hostName, nullptr, &hints, &raw) != 0) return {};
+  std::unique_ptr<addrinfo, AddrInfoDeleter> list(raw);
+
+  std::vector<std::string> addresses;
+  for (const addrinfo* entry = list.get(); entry != nullptr; entry = entry->ai_next) {
+    if (entry->ai_family != AF_INET || entry->ai_addr == nullptr) continue;
+    char text[INET_ADDRSTRLEN] = {};
+    const auto* address = reinterpret_cast<const sockaddr_in*>(entry->ai_addr);
+    if (inet_ntop(AF_INET, &address->sin_addr, text, sizeof text) != nullptr) addresses.emplace_back(text);
+  }
+  return addresses;
+}
 
 }  // namespace
 
@@ -32,32 +91,94 @@ std::string GetLocalComputerName() {
   return ShortComputerName(hostName);
 }
 
-std::string ChooseLocalIPAddress(const std::vector<std::string>& addressesInResolverOrder) {
-  for (const std::string& address : addressesInResolverOrder) {
-    if (address != LOOPBACK_ADDRESS) return address;
+bool IsLoopbackAddress(const std::string& dottedAddress) {
+  in_addr parsed{};
+  if (inet_pton(AF_INET, dottedAddress.c_str(), &parsed) != 1) return false;
+  return (ntohl(parsed.s_addr) >> 24) == 127;
+}
+
+std::vector<std::string> OrderInterfaceAddresses(const std::vector<InterfaceAddress>& interfaces,
+                                                 const std::string& defaultRouteInterface) {
+  std::vector<std::string> ordered;
+  for (const InterfaceAddress& entry : interfaces) {
+    if (!defaultRouteInterface.empty() && entry.interfaceName == defaultRouteInterface) {
+      ordered.push_back(entry.address);
+    }
+  }
+  for (const InterfaceAddress& entry : interfaces) {
+    if (defaultRouteInterface.empty() || entry.interfaceName != defaultRouteInterface) {
+      ordered.push_back(entry.address);
+    }
+  }
+  return ordered;
+}
+
+std::string ChooseLocalIPAddress(const std::vector<std::string>& candidates) {
+  // No phone can reach any 127.x.y.z address; Debian and Ubuntu map the host name to
+  // 127.0.1.1, so skipping only "127.0.0.1" is not enough.
+  for (const std::string& address : candidates) {
+    if (!IsLoopbackAddress(address) && address != "0.0.0.0") return address;
   }
   return LOOPBACK_ADDRESS;
 }
 
-std::string GetLocalIPAddress() {
-  char hostName[256] = {};
-  if (gethostname(hostName, sizeof hostName - 1) != 0) return LOOPBACK_ADDRESS;
-
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* raw = nullptr;
-  if (getaddrinfo(hostName, nullptr, &hints, &raw) != 0) return LOOPBACK_ADDRESS;
-  std::unique_ptr<addrinfo, AddrInfoDeleter> list(raw);
-
-  std::vector<std::string> addresses;
-  for (const addrinfo* entry = list.get(); entry != nullptr; entry = entry->ai_next) {
-    if (entry->ai_family != AF_INET || entry->ai_addr == nullptr) continue;
-    char text[INET_ADDRSTRLEN] = {};
-    const auto* address = reinterpret_cast<const sockaddr_in*>(entry->ai_addr);
-    if (inet_ntop(AF_INET, &address->sin_addr, text, sizeof text) != nullptr) addresses.emplace_back(text);
+std::string DefaultRouteInterface(const std::string& routeTable) {
+  // Lines of "Iface Destination Gateway Flags RefCnt Use Metric Mask ...", hex fields; the
+  // default route has destination and mask 0. With several, the lowest metric wins.
+  constexpr unsigned long RTF_UP_FLAG = 0x1;
+  std::istringstream lines(routeTable);
+  std::string line;
+  std::getline(lines, line);  // the heading
+  std::string best;
+  unsigned long bestMetric = std::numeric_limits<unsigned long>::max();
+  while (std::getline(lines, line)) {
+    std::istringstream fields(line);
+    std::string name, destination, gateway, flags, refCount, use, metric, mask;
+    if (!(fields >> name >> destination >> gateway >> flags >> refCount >> use >> metric >> mask)) continue;
+    try {
+      if (std::stoul(destination, nullptr, 16) != 0 || std::stoul(mask, nullptr, 16) != 0) continue;
+      if ((std::stoul(flags, nullptr, 16) & RTF_UP_FLAG) == 0) continue;
+      unsigned long value = std::stoul(metric, nullptr, 10);
+      if (best.empty() || value < bestMetric) {
+        best = name;
+        bestMetric = value;
+      }
+    } catch (const std::exception&) {
+      continue;  // not a route line
+    }
   }
-  return ChooseLocalIPAddress(addresses);
+  return best;
+}
+
+std::string GetInterfaceIPAddress() {
+  return ChooseLocalIPAddress(OrderInterfaceAddresses(ListInterfaceAddresses(), ReadDefaultRouteInterface()));
+}
+
+std::string GetLocalIPAddress() {
+  std::string chosen = GetInterfaceIPAddress();
+  if (!IsLoopbackAddress(chosen)) return chosen;
+  // No interface has a usable address: the resolver's list is the last resort.
+  return ChooseLocalIPAddress(ResolverAddresses());
+}
+
+std::string AnswerAddressFor(const in_addr* reached) {
+  // Only a unicast address of ours can be named; "unknown" comes as 0.0.0.0.
+  const uint32_t host = reached != nullptr ? ntohl(reached->s_addr) : 0;
+  if (host != INADDR_ANY && host < 0xE0000000u) {
+    char text[INET_ADDRSTRLEN] = {};
+    if (inet_ntop(AF_INET, reached, text, sizeof text) != nullptr && !IsLoopbackAddress(text)) return text;
+  }
+  return GetLocalIPAddress();
+}
+
+std::vector<in_addr_t> LocalBroadcastAddresses() {
+  std::vector<in_addr_t> found;
+  auto list = InterfacesThatAreUp();
+  for (const ifaddrs* entry = list.get(); entry != nullptr; entry = entry->ifa_next) {
+    if (!IsUpIPv4(entry) || (entry->ifa_flags & IFF_BROADCAST) == 0 || entry->ifa_broadaddr == nullptr) continue;
+    found.push_back(reinterpret_cast<const sockaddr_in*>(entry->ifa_broadaddr)->sin_addr.s_addr);
+  }
+  return found;
 }
 
 }  // namespace orrin

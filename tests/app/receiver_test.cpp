@@ -26,9 +26,39 @@ TEST(Receiver, CommandLineTakesStatsAndNoDecodeAndRefusesTheRest) {
   EXPECT_TRUE(both->stats);
   EXPECT_FALSE(both->decode);
   EXPECT_TRUE(ParseReceiverOptions({"--help"}, error)->help);
+  EXPECT_TRUE(ParseReceiverOptions({"--version"}, error)->version);
+  // A launcher's --quiet must not stop the receiver from starting.
+  EXPECT_TRUE(ParseReceiverOptions({"--quiet"}, error));
   EXPECT_FALSE(ParseReceiverOptions({"--stats", "--fast"}, error));
   EXPECT_EQ(error, "unknown option --fast");
+  EXPECT_FALSE(ParseReceiverOptions({"stats"}, error));
+  EXPECT_EQ(error, "unexpected argument stats");
   EXPECT_EQ(RunReceiver({"--bogus"}), 2);  // refused before anything starts
+  EXPECT_EQ(RunReceiver({"--version"}), 0);
+}
+
+TEST(Receiver, HelpNamesEveryOptionTheKeysThePortsAndTheExitCodes) {
+  const std::string help = ReceiverUsageText();
+  for (const char* word : {"--help", "--version", "--stats", "--no-decode", "--quiet", "--verbose", "F11", "ESC",
+                           "9959/tcp", "8888/udp", "8889/tcp", "Exit codes", "SIGTERM"})
+    EXPECT_NE(help.find(word), std::string::npos) << word;
+}
+
+TEST(Receiver, HoldAndAllowAreOffUnlessGiven) {
+  std::string error;
+  auto plain = ParseReceiverOptions({}, error);
+  EXPECT_FALSE(plain->hold);
+  EXPECT_TRUE(plain->allow.empty());
+  auto both = ParseReceiverOptions({"--hold", "--allow", "192.168.1.0/24,10.0.0.5"}, error);
+  ASSERT_TRUE(both) << error;
+  EXPECT_TRUE(both->hold);
+  ASSERT_EQ(both->allow.size(), 2u);
+  EXPECT_EQ(both->allow[1].mask, 0xFFFFFFFFu);
+  EXPECT_EQ(ParseReceiverOptions({"--allow=10.0.0.0/8"}, error)->allow.size(), 1u);
+  EXPECT_FALSE(ParseReceiverOptions({"--allow"}, error));
+  EXPECT_FALSE(ParseReceiverOptions({"--allow", "lan"}, error));
+  EXPECT_NE(error.find("--allow"), std::string::npos);
+  EXPECT_EQ(RunReceiver({"--allow", "10.0.0.0/33"}), 2);
 }
 
 }  // namespace

@@ -21,19 +21,66 @@ TEST(ComputerName, ThisMachine) {
   EXPECT_EQ(name.find('.'), std::string::npos);
 }
 
-TEST(LocalAddress, FirstAddressThatIsNotExactly127001InResolverOrder) {
+TEST(LocalAddress, FirstCandidateOutsideTheLoopbackNetwork) {
   EXPECT_EQ(ChooseLocalIPAddress({}), "127.0.0.1");
   EXPECT_EQ(ChooseLocalIPAddress({"127.0.0.1"}), "127.0.0.1");
   EXPECT_EQ(ChooseLocalIPAddress({"192.168.1.20", "10.0.0.5"}), "192.168.1.20");
   EXPECT_EQ(ChooseLocalIPAddress({"10.0.0.5", "192.168.1.20"}), "10.0.0.5");
-  EXPECT_EQ(ChooseLocalIPAddress({"127.0.1.1", "192.168.1.20"}), "127.0.1.1");
-  EXPECT_EQ(ChooseLocalIPAddress({"127.0.0.1", "192.168.1.20"}), "192.168.1.20");
+  // Debian's /etc/hosts entry for the host name, and the rest of 127/8.
+  EXPECT_EQ(ChooseLocalIPAddress({"127.0.1.1", "192.168.1.20"}), "192.168.1.20");
+  EXPECT_EQ(ChooseLocalIPAddress({"127.255.255.254", "127.0.1.1"}), "127.0.0.1");
+  EXPECT_EQ(ChooseLocalIPAddress({"127.0.0.1", "169.254.3.4"}), "169.254.3.4");
+  EXPECT_TRUE(IsLoopbackAddress("127.1.2.3"));
+  EXPECT_FALSE(IsLoopbackAddress("128.0.0.1"));
+  EXPECT_FALSE(IsLoopbackAddress("not an address"));
 }
 
-TEST(LocalAddress, ThisMachineGivesADottedQuad) {
+TEST(LocalAddress, DefaultRouteInterfaceComesFirstThenInterfaceOrder) {
+  const std::vector<InterfaceAddress> interfaces = {
+      {"lo", "127.0.0.1"}, {"docker0", "172.17.0.1"}, {"wlan0", "192.168.1.20"}, {"wlan0", "192.168.1.21"},
+      {"tun0", "10.8.0.2"}};
+  EXPECT_EQ(OrderInterfaceAddresses(interfaces, "wlan0"),
+            (std::vector<std::string>{"192.168.1.20", "192.168.1.21", "127.0.0.1", "172.17.0.1", "10.8.0.2"}));
+  EXPECT_EQ(ChooseLocalIPAddress(OrderInterfaceAddresses(interfaces, "wlan0")), "192.168.1.20");
+  // No default route (an isolated LAN): the first interface in order that is not loopback.
+  EXPECT_EQ(ChooseLocalIPAddress(OrderInterfaceAddresses(interfaces, "")), "172.17.0.1");
+  EXPECT_EQ(ChooseLocalIPAddress(OrderInterfaceAddresses(interfaces, "eth9")), "172.17.0.1");
+}
+
+TEST(LocalAddress, DefaultRouteReadFromTheRouteTable) {
+  const std::string heading = "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n";
+  EXPECT_EQ(DefaultRouteInterface(heading), "");
+  EXPECT_EQ(DefaultRouteInterface(""), "");
+  EXPECT_EQ(DefaultRouteInterface(heading +
+                                  "docker0\t000011AC\t00000000\t0001\t0\t0\t0\t0000FFFF\t0\t0\t0\n"
+                                  "wlan0\t00000000\t0101A8C0\t0003\t0\t0\t600\t00000000\t0\t0\t0\n"
+                                  "eth0\t00000000\t010010AC\t0003\t0\t0\t100\t00000000\t0\t0\t0\n"
+                                  "tun0\t00000000\t00000000\t0000\t0\t0\t1\t00000000\t0\t0\t0\n"
+                                  "garbage line\n"),
+            "eth0");  // lowest metric among the default routes that are up
+}
+
+TEST(LocalAddress, AnswerNamesTheAddressTheProbeReachedUnlessLoopbackOrUnknown) {
+  in_addr reached{};
+  inet_pton(AF_INET, "10.1.2.3", &reached);
+  EXPECT_EQ(AnswerAddressFor(&reached), "10.1.2.3");
+  const std::string general = GetLocalIPAddress();
+  for (const char* other : {"127.0.0.1", "127.0.1.1", "0.0.0.0", "255.255.255.255", "224.0.0.1"}) {
+    inet_pton(AF_INET, other, &reached);
+    EXPECT_EQ(AnswerAddressFor(&reached), general) << other;
+  }
+  EXPECT_EQ(AnswerAddressFor(nullptr), general);
+}
+
+TEST(LocalAddress, ThisMachineGivesADottedQuadOutsideLoopbackWhenItHasOne) {
   std::string ip = GetLocalIPAddress();
   in_addr parsed{};
   EXPECT_EQ(inet_pton(AF_INET, ip.c_str(), &parsed), 1) << ip;
+  EXPECT_TRUE(ip == "127.0.0.1" || !IsLoopbackAddress(ip)) << ip;
+  const std::string fromInterfaces = GetInterfaceIPAddress();
+  if (!IsLoopbackAddress(fromInterfaces)) {
+    EXPECT_EQ(ip, fromInterfaces);
+  }
 }
 
 }  // namespace

@@ -61,6 +61,22 @@ TEST(CastOptions, BadInputIsRefusedWithAReason) {
   EXPECT_NE(ParseError({"h", "--raw-size", "1024", "--pattern", "64x64"}).find("choose one"), std::string::npos);
   EXPECT_NE(ParseError({"h", "--jpeg", "a.jpg", "--pregenerate", "5"}).find("goes with --pattern"), std::string::npos);
   EXPECT_NE(ParseError({"h", "--pattern", "64x64", "--pregenerate", "0"}).find("--pregenerate"), std::string::npos);
+  EXPECT_NE(ParseError({"h", "--ping", "extra"}).find("unexpected argument extra"), std::string::npos);
+  EXPECT_NE(ParseError({"h", "--pattern", "64x64", "--fps", "nan"}).find("--fps"), std::string::npos);
+  EXPECT_NE(ParseError({"--discover", "--timeout", "0"}).find("--timeout"), std::string::npos);
+}
+
+TEST(CastOptions, NumbersAreDecimalAndHelpAndVersionWinOverTheRest) {
+  Options o = Parse({"h", "--pattern", "64x64", "--quality", "010", "--duration", "1.5"});
+  EXPECT_EQ(o.quality, 10);
+  EXPECT_DOUBLE_EQ(*o.durationSeconds, 1.5);
+  EXPECT_FALSE(o.frames);
+  EXPECT_EQ(Parse({"--help"}).mode, Options::Mode::Help);
+  EXPECT_EQ(Parse({"--version"}).mode, Options::Mode::Version);
+  const std::string help = UsageText();
+  for (const char* word : {"--discover", "--jpeg FILE", "--raw-size BYTES", "--tone HZ", "--fragment N",
+                           "orrin-cast HOST[:PORT]", "exit codes"})
+    EXPECT_NE(help.find(word), std::string::npos) << word;
 }
 
 TEST(CastOptions, BenchmarkSources) {

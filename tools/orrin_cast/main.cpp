@@ -16,6 +16,7 @@
 
 #include "discovery_client.h"
 #include "net/socket.h"
+#include "support/version.h"
 #include "options.h"
 #include "pattern.h"
 #include "progress.h"
@@ -32,7 +33,6 @@ constexpr int EXIT_CONNECTION_LOST = 5;
 constexpr uint8_t CAST_VIDEO = 0;
 constexpr uint8_t CAST_AUDIO = 1;
 constexpr size_t AUDIO_FRAME_BYTES = 640;  // 20 ms of 16 kHz mono 16-bit
-constexpr const char* VERSION = "orrin-cast 0.1.0";
 
 std::atomic<bool> interrupted{false};
 
@@ -289,7 +289,7 @@ int main(int argc, char** argv) {
   const Options& o = *parsed.options;
   switch (o.mode) {
     case Options::Mode::Help: std::cout << UsageText(); return 0;
-    case Options::Mode::Version: std::cout << VERSION << "\n"; return 0;
+    case Options::Mode::Version: std::cout << "orrin-cast " << orrin::VersionText() << "\n"; return 0;
     case Options::Mode::Discover: return RunDiscover(o);
     case Options::Mode::Cast: return RunCast(o);
   }

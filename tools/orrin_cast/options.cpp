@@ -1,7 +1,11 @@
 #include "options.h"
 
+#include <CLI/CLI.hpp>
+
 #include <charconv>
+#include <climits>
 #include <cmath>
+#include <memory>
 
 namespace orrin::cast {
 namespace {
@@ -13,6 +17,7 @@ bool ParseNumber(const std::string& text, double& out) {
   return end == text.c_str() + text.size() && std::isfinite(out);
 }
 
+// Decimal only: CLI11's own conversion would read 010 as octal.
 bool ParseInteger(const std::string& text, long& out) {
   auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
   return ec == std::errc() && ptr == text.data() + text.size();
@@ -25,147 +30,184 @@ bool ParsePort(const std::string& text, int& port) {
   return true;
 }
 
+bool ParseSize(const std::string& text, int& width, int& height) {
+  const size_t x = text.find('x');
+  long w = 0, h = 0;
+  if (x == std::string::npos || !ParseInteger(text.substr(0, x), w) || !ParseInteger(text.substr(x + 1), h) ||
+      w < 16 || h < 16 || w > 8192 || h > 8192)
+    return false;
+  width = static_cast<int>(w);
+  height = static_cast<int>(h);
+  return true;
+}
+
+CLI::Validator Check(std::function<bool(const std::string&)> ok, std::string need) {
+  return CLI::Validator(
+      [ok = std::move(ok), need = std::move(need)](std::string& text) { return ok(text) ? std::string() : need; }, "");
+}
+
+// A whole number from lo to hi into `target`.
+template <typename T>
+CLI::Option* AddWhole(CLI::App& app, const std::string& name, T& target, long lo, long hi, const std::string& help) {
+  const std::string need = hi == LONG_MAX ? "needs a whole number from " + std::to_string(lo)
+                                          : "needs a number from " + std::to_string(lo) + " to " + std::to_string(hi);
+  return app
+      .add_option_function<std::string>(
+          name, [&target](const std::string& text) {
+            long n = 0;
+            ParseInteger(text, n);
+            target = static_cast<T>(n);
+          },
+          help)
+      ->check(Check([lo, hi](const std::string& text) {
+        long n = 0;
+        return ParseInteger(text, n) && n >= lo && n <= hi;
+      }, need));
+}
+
+// A finite number above lo (or from lo, when `fromLow`) and below hi (or up to hi, `toHigh`).
+CLI::Option* AddReal(CLI::App& app, const std::string& name, double& target, double lo, bool fromLow, double hi,
+                     bool toHigh, const std::string& need, const std::string& help) {
+  return app
+      .add_option_function<std::string>(
+          name, [&target](const std::string& text) { ParseNumber(text, target); }, help)
+      ->check(Check([=](const std::string& text) {
+        double v = 0;
+        return ParseNumber(text, v) && (fromLow ? v >= lo : v > lo) && (toHigh ? v <= hi : v < hi);
+      }, need));
+}
+
+// The two ways to call the program, instead of CLI11's one generic line.
+class CastFormatter : public CLI::Formatter {
+ public:
+  std::string make_usage(const CLI::App*, std::string) const override {
+    return "\nusage:\n"
+           "  orrin-cast --discover [--timeout S] [--probe-to ADDR] [--tcp]\n"
+           "  orrin-cast HOST[:PORT] [pictures] [sound] [options]\n";
+  }
+};
+
+constexpr const char* FOUND = "finding receivers";
+constexpr const char* PICTURES = "pictures (one of)";
+constexpr const char* SOUND = "sound (16 kHz mono 16-bit PCM, sent in 20 ms frames at real-time pace)";
+constexpr const char* LINK = "link";
+constexpr double INF = HUGE_VAL;
+
+// Fields the table fills that the finished options hold differently.
+struct Raw {
+  std::string target;  // HOST[:PORT]
+  std::string pattern;
+  double duration = 0;
+  long frames = 0;
+  bool discover = false;
+  bool version = false;
+};
+
+// The one table of options: the parser and --help are both made from it.
+void Describe(CLI::App& app, Options& o, Raw& raw) {
+  auto formatter = std::make_shared<CastFormatter>();
+  formatter->column_width(22);
+  app.formatter(formatter);
+  app.allow_extras();
+  app.set_help_flag("-h,--help", "this text");
+  app.add_flag("--version", raw.version, "the version, then exit");
+  app.add_option("target", raw.target, "HOST[:PORT]")->group("");
+
+  app.add_flag("--discover", raw.discover, "send both discovery probes and list each answer (NAME, IP, PORT)")
+      ->group(FOUND);
+  AddReal(app, "--timeout", o.timeoutSeconds, 0, false, INF, false, "needs a number of seconds above 0",
+          "how long to wait for answers (default 2)")->type_name("S")->group(FOUND);
+  app.add_option("--probe-to", o.probeTo, "probe one address instead of broadcasting to 255.255.255.255")
+      ->type_name("ADDR")->group(FOUND)
+      ->check(Check([](const std::string& text) { return !text.empty(); }, "needs an address"));
+  app.add_flag("--tcp", o.tcp, "probe TCP port 8889 of --probe-to instead of UDP port 8888")->group(FOUND);
+
+  app.add_option("--jpeg", o.jpegFiles, "these JPEG files, in a loop")->type_name("FILE")->group(PICTURES);
+  app.add_option("--jpeg-dir", o.jpegDir, "every *.jpg/*.jpeg file of DIR, in name order, in a loop")
+      ->type_name("DIR")->group(PICTURES);
+  app.add_option("--pattern", raw.pattern, "a generated moving test picture with a frame counter")
+      ->type_name("WxH")->group(PICTURES)
+      ->check(Check([](const std::string& text) { int w, h; return ParseSize(text, w, h); },
+                    "needs a size WxH with sides from 16 to 8192, such as 1280x720"));
+  AddWhole(app, "--quality", o.quality, 1, 100, "JPEG quality of --pattern, 1-100 (default 80)")
+      ->type_name("Q")->group(PICTURES);
+  AddWhole(app, "--pregenerate", o.pregenerate, 1, 1000,
+           "encode N --pattern pictures before sending and send them in turn,\n"
+           "so encoding does not hold the sender back (benchmarks)")->type_name("N")->group(PICTURES);
+  AddWhole(app, "--raw-size", o.rawSize, 16, 64L * 1024 * 1024,
+           "pictures of exactly BYTES bytes: a JPEG start marker and noise, for\n"
+           "measuring the link with a receiver that does not decode (benchmarks)")->type_name("BYTES")->group(PICTURES);
+  AddReal(app, "--fps", o.fps, 0, true, 1000, true, "needs a number from 0 to 1000",
+          "pictures per second (default 30; 0 = as fast as the link takes them)")->type_name("N")->group(PICTURES);
+  AddReal(app, "--duration", raw.duration, 0, false, INF, false, "needs a number of seconds above 0",
+          "stop after S seconds")->type_name("S")->group(PICTURES);
+  AddWhole(app, "--frames", raw.frames, 1, LONG_MAX, "stop after N pictures")->type_name("N")->group(PICTURES);
+
+  app.add_option("--wav", o.wavFile, "a 16 kHz mono 16-bit PCM WAV file")->type_name("FILE")->group(SOUND);
+  AddReal(app, "--tone", o.toneHz, 0, false, 8000, false, "needs a frequency above 0 and below 8000 Hz",
+          "a sine tone")->type_name("HZ")->group(SOUND);
+
+  app.add_flag("--ping", o.ping, "send a ping first and wait for its pong")->group(LINK);
+  app.add_flag("--close", o.close, "end with a close frame (otherwise the TCP connection is just closed)")
+      ->group(LINK);
+  AddWhole(app, "--fragment", o.fragment, 1, 1000, "split every message into N WebSocket frames")
+      ->type_name("N")->group(LINK);
+  app.add_flag("--quiet", o.quiet, "no progress line")->group(LINK);
+
+  app.footer("exit codes: 0 done, 2 bad arguments or input, 3 could not connect,\n"
+             "            4 handshake refused, 5 connection lost");
+}
+
+constexpr const char* DESCRIPTION = "orrin-cast: send pictures and sound to an Orrin receiver, or find receivers.";
+
 }  // namespace
 
 std::string UsageText() {
-  return R"(orrin-cast: send pictures and sound to an Orrin receiver, or find receivers.
-
-usage:
-  orrin-cast --discover [--timeout S] [--probe-to ADDR] [--tcp]
-  orrin-cast HOST[:PORT] [pictures] [sound] [options]
-
-finding receivers:
-  --discover          send both discovery probes and list each answer (NAME, IP, PORT)
-  --timeout S         how long to wait for answers (default 2)
-  --probe-to ADDR     probe one address instead of broadcasting to 255.255.255.255
-  --tcp               probe TCP port 8889 of --probe-to instead of UDP port 8888
-
-pictures (one of):
-  --jpeg FILE...      these JPEG files, in a loop
-  --jpeg-dir DIR      every *.jpg/*.jpeg file of DIR, in name order, in a loop
-  --pattern WxH       a generated moving test picture with a frame counter
-  --quality Q         JPEG quality of --pattern, 1-100 (default 80)
-  --pregenerate N     encode N --pattern pictures before sending and send them in turn,
-                      so encoding does not hold the sender back (benchmarks)
-  --raw-size BYTES    pictures of exactly BYTES bytes: a JPEG start marker and noise, for
-                      measuring the link with a receiver that does not decode (benchmarks)
-  --fps N             pictures per second (default 30; 0 = as fast as the link takes them)
-  --duration S        stop after S seconds
-  --frames N          stop after N pictures
-
-sound (16 kHz mono 16-bit PCM, sent in 20 ms frames at real-time pace):
-  --wav FILE          a 16 kHz mono 16-bit PCM WAV file
-  --tone HZ           a sine tone
-
-link:
-  --ping              send a ping first and wait for its pong
-  --close             end with a close frame (otherwise the TCP connection is just closed)
-  --fragment N        split every message into N WebSocket frames
-  --quiet             no progress line
-
-  --help, --version
-
-exit codes: 0 done, 2 bad arguments or input, 3 could not connect,
-            4 handshake refused, 5 connection lost
-)";
+  Options o;
+  Raw raw;
+  CLI::App app(DESCRIPTION, "orrin-cast");
+  Describe(app, o, raw);
+  return app.help();
 }
 
 ParseResult ParseOptions(const std::vector<std::string>& args) {
   Options o;
+  Raw raw;
   auto fail = [](std::string message) { return ParseResult{std::nullopt, std::move(message)}; };
-  bool sawDiscover = false;
-
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    auto value = [&](std::string& out) {
-      if (i + 1 >= args.size()) return false;
-      out = args[++i];
-      return true;
-    };
-    std::string v;
-    if (a == "--help" || a == "-h") {
-      o.mode = Options::Mode::Help;
-      return {o, ""};
-    } else if (a == "--version") {
-      o.mode = Options::Mode::Version;
-      return {o, ""};
-    } else if (a == "--discover") {
-      sawDiscover = true;
-    } else if (a == "--tcp") {
-      o.tcp = true;
-    } else if (a == "--timeout") {
-      if (!value(v) || !ParseNumber(v, o.timeoutSeconds) || o.timeoutSeconds <= 0)
-        return fail("--timeout needs a number of seconds above 0");
-    } else if (a == "--probe-to") {
-      if (!value(o.probeTo) || o.probeTo.empty()) return fail("--probe-to needs an address");
-    } else if (a == "--jpeg") {
-      while (i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0) o.jpegFiles.push_back(args[++i]);
-      if (o.jpegFiles.empty()) return fail("--jpeg needs at least one file");
-    } else if (a == "--jpeg-dir") {
-      if (!value(o.jpegDir)) return fail("--jpeg-dir needs a directory");
-    } else if (a == "--pattern") {
-      if (!value(v)) return fail("--pattern needs a size such as 1280x720");
-      size_t x = v.find('x');
-      long w = 0, h = 0;
-      if (x == std::string::npos || !ParseInteger(v.substr(0, x), w) || !ParseInteger(v.substr(x + 1), h) ||
-          w < 16 || h < 16 || w > 8192 || h > 8192)
-        return fail("--pattern needs a size WxH with sides from 16 to 8192, such as 1280x720");
-      o.patternWidth = static_cast<int>(w);
-      o.patternHeight = static_cast<int>(h);
-    } else if (a == "--quality") {
-      long q = 0;
-      if (!value(v) || !ParseInteger(v, q) || q < 1 || q > 100) return fail("--quality needs a number from 1 to 100");
-      o.quality = static_cast<int>(q);
-    } else if (a == "--pregenerate") {
-      long n = 0;
-      if (!value(v) || !ParseInteger(v, n) || n < 1 || n > 1000) return fail("--pregenerate needs a number from 1 to 1000");
-      o.pregenerate = n;
-    } else if (a == "--raw-size") {
-      long n = 0;
-      if (!value(v) || !ParseInteger(v, n) || n < 16 || n > 64L * 1024 * 1024)
-        return fail("--raw-size needs a number of bytes from 16 to 67108864");
-      o.rawSize = static_cast<size_t>(n);
-    } else if (a == "--fps") {
-      if (!value(v) || !ParseNumber(v, o.fps) || o.fps < 0 || o.fps > 1000)
-        return fail("--fps needs a number from 0 to 1000");
-    } else if (a == "--duration") {
-      double d = 0;
-      if (!value(v) || !ParseNumber(v, d) || d <= 0) return fail("--duration needs a number of seconds above 0");
-      o.durationSeconds = d;
-    } else if (a == "--frames") {
-      long n = 0;
-      if (!value(v) || !ParseInteger(v, n) || n < 1) return fail("--frames needs a whole number above 0");
-      o.frames = n;
-    } else if (a == "--wav") {
-      if (!value(o.wavFile)) return fail("--wav needs a file");
-    } else if (a == "--tone") {
-      if (!value(v) || !ParseNumber(v, o.toneHz) || o.toneHz <= 0 || o.toneHz >= 8000)
-        return fail("--tone needs a frequency above 0 and below 8000 Hz");
-    } else if (a == "--ping") {
-      o.ping = true;
-    } else if (a == "--close") {
-      o.close = true;
-    } else if (a == "--fragment") {
-      long n = 0;
-      if (!value(v) || !ParseInteger(v, n) || n < 1 || n > 1000) return fail("--fragment needs a number from 1 to 1000");
-      o.fragment = static_cast<int>(n);
-    } else if (a == "--quiet") {
-      o.quiet = true;
-    } else if (a.rfind("-", 0) == 0) {
-      return fail("unknown option " + a + " (see --help)");
-    } else if (o.host.empty()) {
-      // HOST or HOST:PORT
-      size_t colon = a.rfind(':');
-      o.host = a.substr(0, colon);
-      if (colon != std::string::npos && !ParsePort(a.substr(colon + 1), o.port))
-        return fail("port out of range in " + a + " (1-65535)");
-      if (o.host.empty()) return fail("no host in " + a);
-    } else {
-      return fail("unexpected argument " + a + " (one HOST[:PORT] only)");
-    }
+  CLI::App app(DESCRIPTION, "orrin-cast");
+  Describe(app, o, raw);
+  std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 takes the words last-first
+  try {
+    app.parse(reversed);
+  } catch (const CLI::CallForHelp&) {
+    Options help;
+    help.mode = Options::Mode::Help;
+    return {help, ""};
+  } catch (const CLI::ParseError& e) {
+    return fail(e.what());
+  }
+  const std::vector<std::string> extras = app.remaining();
+  if (!extras.empty()) {
+    if (extras.front().rfind('-', 0) == 0) return fail("unknown option " + extras.front() + " (see --help)");
+    return fail("unexpected argument " + extras.front() + " (one HOST[:PORT] only)");
+  }
+  if (raw.version) {
+    o.mode = Options::Mode::Version;
+    return {o, ""};
+  }
+  if (!raw.pattern.empty()) ParseSize(raw.pattern, o.patternWidth, o.patternHeight);
+  if (app.count("--duration")) o.durationSeconds = raw.duration;
+  if (app.count("--frames")) o.frames = raw.frames;
+  if (!raw.target.empty()) {
+    // HOST or HOST:PORT
+    const size_t colon = raw.target.rfind(':');
+    o.host = raw.target.substr(0, colon);
+    if (colon != std::string::npos && !ParsePort(raw.target.substr(colon + 1), o.port))
+      return fail("port out of range in " + raw.target + " (1-65535)");
+    if (o.host.empty()) return fail("no host in " + raw.target);
   }
 
-  if (sawDiscover) {
+  if (raw.discover) {
     o.mode = Options::Mode::Discover;
     if (!o.host.empty()) return fail("--discover takes no HOST");
     return {o, ""};

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <netinet/in.h>
+
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace orrin {
 
@@ -25,6 +28,13 @@ constexpr int DISCOVERY_RECEIVE_TIMEOUT_MS = 1000;
 // bare text, some with a trailing NUL; nothing is trimmed or case-folded, because a loose
 // match would answer traffic that is not meant for us.
 bool IsDiscoveryRequest(std::string_view received);
+
+// Whether a probe from `source` may be answered: only a host that can take a unicast answer,
+// from an unprivileged port. A broadcast or multicast source (forged: no host has it), or one
+// of our networks' broadcast addresses in `localBroadcasts` (network byte order), would turn
+// the answer into a broadcast; a source port below 1024 points the answer at a service
+// (echo, chargen, DNS) instead of a sender. Both are how a reflector is made.
+bool IsAnswerableSource(const sockaddr_in& source, const std::vector<in_addr_t>& localBroadcasts);
 
 // "MIRALUX_RESPONSE:NAME=<name>;IP=<ip>;PORT=<port>;TYPE=Windows;VERSION=1.0", no NUL, no
 // line end. The name goes out as it stands: senders split on ';' and '=' themselves.

@@ -11,6 +11,7 @@
 #include "net/discovery/discovery_protocol.h"
 #include "support/host_identity.h"
 #include "support/log.h"
+#include "support/tick.h"
 
 namespace orrin {
 namespace {
@@ -44,6 +45,8 @@ bool DiscoveryService::Start() {
   std::lock_guard<std::mutex> lifecycle(lifecycleMutex);
   if (running) return true;
   running = true;
+  // A new start writes its first answers again.
+  for (LogThinner* lines : {&udpAnswerLines, &tcpAnswerLines, &droppedLines, &outsiderLines}) lines->Reset();
   try {
     udpThread = std::thread([this] { RunGuarded("UdpListenerThread", [this] { UdpListenerThread(); }); });
     tcpThread = std::thread([this] { RunGuarded("TcpListenerThread", [this] { TcpListenerThread(); }); });
@@ -79,9 +82,10 @@ void DiscoveryService::Stop() {
   LogInfo("设备发现服务已停止");
 }
 
-std::string DiscoveryService::BuildResponse() const {
+std::string DiscoveryService::BuildResponse(const in_addr* reached) const {
   // Asked anew for every reply: the address may change while we run (DHCP, Wi-Fi switch).
-  return BuildDiscoveryResponse(deviceName, GetLocalIPAddress(), port);
+  // A machine on several networks names the one the probe came in on.
+  return BuildDiscoveryResponse(deviceName, AnswerAddressFor(reached), port);
 }
 
 int DiscoveryService::OpenListeningSocket(Socket& slot, int type, const char* kind) {
@@ -93,7 +97,9 @@ int DiscoveryService::OpenListeningSocket(Socket& slot, int type, const char* ki
   int fd = created.Fd();
   // Option results are not checked: without them discovery still works, only less well.
   SetIntOption(fd, SOL_SOCKET, SO_REUSEADDR, 1);
-  if (type == SOCK_DGRAM) SetIntOption(fd, SOL_SOCKET, SO_BROADCAST, 1);
+  // No SO_BROADCAST: receiving broadcast probes needs none, and without it an answer can
+  // never go out as a broadcast.
+  if (type == SOCK_DGRAM) EnableDestinationAddress(fd);
   SetReceiveTimeout(fd, DISCOVERY_RECEIVE_TIMEOUT_MS);
   {
     std::lock_guard<std::mutex> lock(socketMutex);
@@ -133,14 +139,13 @@ void DiscoveryService::UdpListenerThread() {
   bool lastFailed = false;
   while (running) {
     sockaddr_in clientAddr{};
-    socklen_t addressLength = sizeof clientAddr;
+    in_addr reached{};
     // A longer datagram is cut to its first DISCOVERY_MAX_READ bytes by the kernel; that is
     // enough to tell whether it is a probe.
-    ssize_t received = ::recvfrom(fd, buffer, DISCOVERY_MAX_READ, 0, reinterpret_cast<sockaddr*>(&clientAddr),
-                                  &addressLength);
+    long received = ReceiveDatagram(fd, buffer, DISCOVERY_MAX_READ, clientAddr, reached);
     if (received > 0) {
       lastFailed = false;
-      HandleUdpRequest(fd, clientAddr, std::string_view(buffer, static_cast<size_t>(received)));
+      HandleUdpRequest(fd, clientAddr, reached, std::string_view(buffer, static_cast<size_t>(received)));
       continue;
     }
     // 0: an empty datagram, or Stop's wake-up; the loop test tells them apart.
@@ -158,19 +163,46 @@ void DiscoveryService::UdpListenerThread() {
   LogInfo("UDP广播监听线程已退出");
 }
 
-void DiscoveryService::HandleUdpRequest(int socket, const sockaddr_in& clientAddr, std::string_view request) {
-  if (!IsDiscoveryRequest(request)) return;
-  std::string response = BuildResponse();
+void DiscoveryService::HandleUdpRequest(int socket, const sockaddr_in& clientAddr, const in_addr& reached,
+                                        std::string_view request) {
+  if (!IsDiscoveryRequest(request) || !MayAnswerUdp(clientAddr)) return;
+  std::string response = BuildResponse(&reached);
   // From the listening socket, so the answer comes from port 8888, back to the sender's
   // own address and port (a unicast reply even to a broadcast probe).
   ssize_t sent = ::sendto(socket, response.data(), response.size(), MSG_NOSIGNAL,
                           reinterpret_cast<const sockaddr*>(&clientAddr), sizeof clientAddr);
   if (sent == static_cast<ssize_t>(response.size())) {
-    LogInfo("发送UDP发现响应到: " + FormatAddress(clientAddr));
+    if (uint64_t n = udpAnswerLines.Note(FormatIPv4(clientAddr.sin_addr))) {
+      LogInfo(ThinnedLine("发送UDP发现响应到: " + FormatAddress(clientAddr), n));
+    }
   } else if (running) {
     // While stopping, the wake-up has shut the socket down under this reply: no failure.
     LogError("Failed to send UDP response: " + Code(sent < 0 ? LastSocketError() : EMSGSIZE));
   }
+}
+
+bool DiscoveryService::IsAllowed(const sockaddr_in& clientAddr, LogThinner& lines, const std::string& text) {
+  if (IsAllowedSource(allowedNetworks, clientAddr.sin_addr)) return true;
+  if (uint64_t n = lines.Note(FormatIPv4(clientAddr.sin_addr))) LogError(ThinnedLine(text + FormatAddress(clientAddr), n));
+  return false;
+}
+
+bool DiscoveryService::MayAnswerUdp(const sockaddr_in& clientAddr) {
+  const uint32_t now = Tick();
+  if (!broadcastsRead || TicksBetween(broadcastsReadAt, now) >= 1000) {
+    broadcastAddresses = LocalBroadcastAddresses();
+    broadcastsReadAt = now;
+    broadcastsRead = true;
+  }
+  // Forged or privileged sources are dropped without a line: logging them would hand the
+  // sender of the flood our disk instead.
+  if (!IsAnswerableSource(clientAddr, broadcastAddresses)) return false;
+  if (!IsAllowed(clientAddr, outsiderLines, "Discovery probe from outside the allowed networks ignored: ")) return false;
+  if (udpAnswers.Allow(clientAddr.sin_addr.s_addr, now)) return true;
+  if (uint64_t n = droppedLines.Note(FormatIPv4(clientAddr.sin_addr))) {
+    LogError(ThinnedLine("Too many discovery probes, not answered: " + FormatAddress(clientAddr), n));
+  }
+  return false;
 }
 
 void DiscoveryService::TcpListenerThread() {
@@ -189,7 +221,9 @@ void DiscoveryService::TcpListenerThread() {
     socklen_t addressLength = sizeof clientAddr;
     int accepted = ::accept4(fd, reinterpret_cast<sockaddr*>(&clientAddr), &addressLength, SOCK_CLOEXEC);
     if (accepted >= 0) {
-      if (!LaunchTcpReply(Socket(accepted))) {
+      Socket connection(accepted);
+      if (!IsAllowed(clientAddr, outsiderLines, "Connection from outside the allowed networks closed: ")) continue;
+      if (!LaunchTcpReply(std::move(connection))) {
         // Already closed by the Socket going out of scope in LaunchTcpReply.
         if (refusedConnections++ % REFUSED_LOG_EVERY == 0) {
           LogError("Too many TCP discovery clients, connection closed: " + FormatAddress(clientAddr));
@@ -263,7 +297,8 @@ void DiscoveryService::HandleTcpClient(int clientSocket) {
   if (received <= 0) return;
   if (!IsDiscoveryRequest(std::string_view(buffer, static_cast<size_t>(received)))) return;
 
-  std::string response = BuildResponse();
+  in_addr reached{};
+  std::string response = BuildResponse(LocalAddressOf(clientSocket, reached) ? &reached : nullptr);
   long sent = SendOnce(clientSocket, response.data(), response.size());
   if (sent != static_cast<long>(response.size())) {
     // Do not claim a reply that never left.
@@ -273,7 +308,9 @@ void DiscoveryService::HandleTcpClient(int clientSocket) {
   sockaddr_in peer{};
   socklen_t peerLength = sizeof peer;
   if (::getpeername(clientSocket, reinterpret_cast<sockaddr*>(&peer), &peerLength) == 0) {
-    LogInfo("发送TCP发现响应到: " + FormatAddress(peer));
+    if (uint64_t n = tcpAnswerLines.Note(FormatIPv4(peer.sin_addr))) {
+      LogInfo(ThinnedLine("发送TCP发现响应到: " + FormatAddress(peer), n));
+    }
   }
 }
 

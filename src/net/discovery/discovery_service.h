@@ -9,8 +9,12 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
+#include "net/discovery/probe_rate_limiter.h"
+#include "net/ipv4_network.h"
 #include "net/socket.h"
+#include "support/log_thinning.h"
 
 namespace orrin {
 
@@ -33,6 +37,12 @@ class DiscoveryService {
   DiscoveryService(const DiscoveryService&) = delete;
   DiscoveryService& operator=(const DiscoveryService&) = delete;
 
+  // Answers per source address: a burst of this many, then this many a second.
+  static constexpr uint32_t ANSWERS_PER_SECOND = 5;
+
+  // Off (empty) by default. Probes from outside these networks get no answer. Set before Start.
+  void SetAllowedNetworks(std::vector<Ipv4Network> networks) { allowedNetworks = std::move(networks); }
+
   // Launches both listeners; a second Start while running changes nothing. Always true.
   bool Start();
   // Ends both listeners and all replies; does nothing when not running.
@@ -48,10 +58,12 @@ class DiscoveryService {
   };
 
   void UdpListenerThread();
-  void HandleUdpRequest(int socket, const sockaddr_in& clientAddr, std::string_view request);
+  void HandleUdpRequest(int socket, const sockaddr_in& clientAddr, const in_addr& reached,
+                        std::string_view request);
   void TcpListenerThread();
   void HandleTcpClient(int clientSocket);
-  std::string BuildResponse() const;
+  // `reached`: the local address the probe arrived at, null when unknown.
+  std::string BuildResponse(const in_addr* reached) const;
 
   // Creates the socket and keeps it in `slot` (so Stop can wake it); invalid on failure.
   int OpenListeningSocket(Socket& slot, int type, const char* kind);
@@ -59,6 +71,10 @@ class DiscoveryService {
   // Waits a moment after a failed receive or accept so that an error which repeats does
   // not spin; Stop cuts the wait short.
   void PauseAfterError();
+
+  // Whether a UDP probe from `clientAddr` gets an answer (udpThread only).
+  bool MayAnswerUdp(const sockaddr_in& clientAddr);
+  bool IsAllowed(const sockaddr_in& clientAddr, LogThinner& lines, const std::string& text);
 
   bool LaunchTcpReply(Socket clientSocket);
   void RunTcpReply(TcpReply& reply);
@@ -83,6 +99,19 @@ class DiscoveryService {
   std::mutex replyMutex;  // guards replies, each reply's `finished`, and Wake/Close of its socket
   std::list<TcpReply> replies;
   unsigned refusedConnections = 0;  // tcpThread only
+
+  std::vector<Ipv4Network> allowedNetworks;
+  // udpThread only: the answer budget per source, and our broadcast addresses (read again
+  // at most once a second, so a flood does not enumerate the interfaces per datagram).
+  ProbeRateLimiter udpAnswers{ANSWERS_PER_SECOND, ANSWERS_PER_SECOND};
+  std::vector<in_addr_t> broadcastAddresses;
+  uint32_t broadcastsReadAt = 0;
+  bool broadcastsRead = false;
+  // One line per source for the 1st and every Nth answer, drop or refusal: a flood writes a few.
+  LogThinner udpAnswerLines{100};
+  LogThinner tcpAnswerLines{100};
+  LogThinner droppedLines{1000};
+  LogThinner outsiderLines{100};
 };
 
 }  // namespace orrin

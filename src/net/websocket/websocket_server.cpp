@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <chrono>
 #include <exception>
+#include <functional>
+#include <system_error>
 #include <string_view>
 
 #include "net/websocket/cast_message.h"
@@ -98,15 +100,20 @@ void WebSocketServer::Stop() {
   }
   pauseWake.notify_all();
 
-  // First the accept loop: once it is joined no new sender can become current. A sender it
-  // accepted while we got here is either closed by the loop itself (it sees running false)
-  // or has become current and is ended just below.
+  // First the accept loop: once it is joined no new connection can appear. Then every
+  // connection, current or pending: each one's own thread reports its `false`.
   serverSocket.Wake();
   if (serverThread.joinable()) serverThread.join();
-  CloseClient();
-  if (clientThread.joinable()) clientThread.join();
+  std::list<Connection> remaining;
+  {
+    std::lock_guard<std::mutex> guard(connectionsMutex);
+    remaining.splice(remaining.end(), connections);
+    for (Connection& connection : remaining) EndConnectionLocked(connection);
+  }
+  for (Connection& connection : remaining) {
+    if (connection.thread.joinable()) connection.thread.join();
+  }
   serverSocket.Close();
-  ReleaseClientSocket();
   LogInfo("WebSocket服务器已停止");
 }
 
@@ -140,36 +147,58 @@ void WebSocketServer::ServerThread() {
     }
     Socket accepted(fd);
     if (!running) break;  // accepted while stopping: `accepted` closes it
-
-    if (clientConnected) CloseClient();
-    if (clientThread.joinable()) clientThread.join();
-    {
-      std::lock_guard<std::mutex> lock(clientSocketMutex);
-      clientSocket = std::move(accepted);
-    }
-    clientConnected = true;
-    std::string clientInfo = FormatAddress(clientAddr);
-    LogInfo("客户端连接: " + clientInfo);
-    // Told before the client thread runs, so `true` always comes before the `false` of the
-    // same connection, even when the connection ends at once.
-    if (connectionCallback) connectionCallback(true, clientInfo);
-    clientThread = std::thread(&WebSocketServer::ClientThread, this, fd);
+    Accept(std::move(accepted), clientAddr);
   }
   LogInfo("WebSocket服务器线程已退出");
 }
 
-void WebSocketServer::ClientThread(int socket) {
-  // The descriptor is closed here, by the one thread that reads it, once it is done.
-  struct Release {
-    WebSocketServer* server;
-    ~Release() {
-      server->ReleaseClientSocket();
-      server->frameParser = FrameParser();  // gives a half-built message back
+void WebSocketServer::Accept(Socket accepted, const sockaddr_in& clientAddr) {
+  const std::string clientInfo = FormatAddress(clientAddr);
+  if (!IsAllowedSource(allowedNetworks, clientAddr.sin_addr)) {
+    const std::string source = FormatIPv4(clientAddr.sin_addr);
+    if (uint64_t n = outsiderLines.Note(source)) {
+      LogError(ThinnedLine("Connection from outside the allowed networks closed: " + clientInfo, n));
     }
-  } release{this};
-  auto closeQuietly = [this] {
+    return;  // `accepted` closes it
+  }
+  ReapFinishedConnections();
+  LogInfo("客户端连接: " + clientInfo);
+
+  std::lock_guard<std::mutex> lock(connectionsMutex);
+  // The bound on connections still in their handshake: the oldest one makes room. Its
+  // thread sees its receive end and goes as a failed handshake does.
+  size_t pending = 0;
+  Connection* oldest = nullptr;
+  for (Connection& connection : connections) {
+    if (connection.finished || connection.evicted || &connection == current) continue;
+    if (connection.connected || connection.ending) continue;
+    if (oldest == nullptr) oldest = &connection;
+    ++pending;
+  }
+  if (pending >= MAX_PENDING_HANDSHAKES && oldest != nullptr) {
+    oldest->evicted = true;
+    oldest->clientSocket.Wake();
+    const std::string source = oldest->clientInfo.substr(0, oldest->clientInfo.find(':'));
+    if (uint64_t n = evictionLines.Note(source)) {
+      LogError(ThinnedLine("Too many connections in their handshake, oldest closed: " + oldest->clientInfo, n));
+    }
+  }
+  Connection& connection = connections.emplace_back();
+  connection.clientSocket = std::move(accepted);
+  connection.clientInfo = clientInfo;
+  try {
+    connection.thread = std::thread(&WebSocketServer::ClientThread, this, std::ref(connection));
+  } catch (const std::system_error& e) {
+    LogError(std::string("Failed to start client thread: ") + e.what());
+    connections.pop_back();  // closes the connection
+  }
+}
+
+void WebSocketServer::ClientThread(Connection& connection) {
+  const int socket = connection.clientSocket.Fd();
+  auto closeQuietly = [&] {
     try {
-      CloseClient();
+      CloseClient(connection);
     } catch (...) {
       // The connection callback already failed once for this connection.
     }
@@ -177,15 +206,19 @@ void WebSocketServer::ClientThread(int socket) {
 
   try {
     LogInfo("客户端处理线程已启动");
-    frameParser = FrameParser();
     if (!PerformHandshake(socket)) {
       LogErrorThinned(handshakeFailedNotes, "WebSocket握手失败", PeerSource(socket));
-      CloseClient();
+      FinishConnection(connection);
+      return;
+    }
+    if (!BecomeCurrent(connection)) {
+      FinishConnection(connection);
       return;
     }
     LogInfo("WebSocket握手成功");
+    frameParser = FrameParser();
     try {
-      while (running && clientConnected) {
+      while (running && !connection.ending) {
         if (!ReceiveFrame(socket)) break;
       }
     } catch (const std::exception& e) {
@@ -193,7 +226,8 @@ void WebSocketServer::ClientThread(int socket) {
     } catch (...) {
       LogError("Unknown exception in ProcessWebSocketFrame");
     }
-    CloseClient();
+    frameParser = FrameParser();  // gives a half-built message back
+    CloseClient(connection);
     LogInfo("客户端处理线程已退出");
   } catch (const std::exception& e) {
     LogError(std::string("Exception in ClientThread: ") + e.what());
@@ -202,24 +236,95 @@ void WebSocketServer::ClientThread(int socket) {
     LogError("Unknown exception in ClientThread");
     closeQuietly();
   }
+  FinishConnection(connection);
 }
 
-void WebSocketServer::CloseClient() {
-  bool wasConnected = clientConnected.exchange(false);
-  WakeClient();
+bool WebSocketServer::BecomeCurrent(Connection& connection) {
+  // Taken out of the list: this thread now owns the previous sender's entry and joins it.
+  std::list<Connection> previous;
+  bool refused = false;
+  {
+    std::lock_guard<std::mutex> lock(connectionsMutex);
+    if (!running || connection.ending || connection.evicted) return false;
+    refused = current != nullptr && holdCurrentSender && current->connected && !current->ending;
+    if (!refused && current != nullptr) {
+      for (auto it = connections.begin(); it != connections.end(); ++it) {
+        if (&*it == current) {
+          previous.splice(previous.end(), connections, it);
+          break;
+        }
+      }
+      EndConnectionLocked(*current);
+    }
+    if (!refused) current = &connection;
+  }
+  if (refused) {
+    RefuseNewcomer(connection);
+    return false;
+  }
+  // The previous sender's own thread reports its `false`; once it has finished, nobody else
+  // uses the frame reader.
+  for (Connection& old : previous) {
+    if (old.thread.joinable()) old.thread.join();
+  }
+  {
+    std::lock_guard<std::mutex> lock(connectionsMutex);
+    // Replaced in turn, or stopped, while we waited: this connection never became current.
+    if (current != &connection || connection.ending || !running) return false;
+    connection.connected = true;
+  }
+  if (connectionCallback) connectionCallback(true, connection.clientInfo);
+  return true;
+}
+
+void WebSocketServer::RefuseNewcomer(Connection& connection) {
+  // The socket is still open: only this connection's thread, the caller, closes it.
+  static constexpr char REASON[] = "try again later";
+  ByteBuffer payload = {0x03, 0xF5};  // 1013, big-endian
+  payload.insert(payload.end(), REASON, REASON + sizeof REASON - 1);
+  ByteBuffer closeFrame = EncodeFrame(WS_OPCODE_CLOSE, true, payload);
+  SendOnce(connection.clientSocket.Fd(), closeFrame.data(), closeFrame.size());
+  const std::string source = connection.clientInfo.substr(0, connection.clientInfo.find(':'));
+  if (uint64_t n = refusalLines.Note(source)) {
+    LogInfo(ThinnedLine("Sender refused, another one is casting: " + connection.clientInfo, n));
+  }
+}
+
+void WebSocketServer::CloseClient(Connection& connection) {
+  bool wasConnected = connection.connected.exchange(false);
+  {
+    std::lock_guard<std::mutex> lock(connectionsMutex);
+    EndConnectionLocked(connection);
+  }
   if (wasConnected && connectionCallback) connectionCallback(false, "");
 }
 
-void WebSocketServer::WakeClient() {
-  // Shutting the connection down tells the sender it is closed and ends the client
-  // thread's blocked receive; the descriptor stays open until that thread lets it go.
-  std::lock_guard<std::mutex> lock(clientSocketMutex);
-  clientSocket.Wake();
+void WebSocketServer::EndConnectionLocked(Connection& connection) {
+  // Shutting the connection down tells the sender it is closed and ends a blocked receive;
+  // the descriptor stays open until the connection's own thread lets it go.
+  connection.ending = true;
+  connection.clientSocket.Wake();
 }
 
-void WebSocketServer::ReleaseClientSocket() {
-  std::lock_guard<std::mutex> lock(clientSocketMutex);
-  clientSocket.Close();
+void WebSocketServer::FinishConnection(Connection& connection) {
+  std::lock_guard<std::mutex> lock(connectionsMutex);
+  connection.clientSocket.Close();
+  connection.finished = true;
+  if (current == &connection) current = nullptr;
+}
+
+void WebSocketServer::ReapFinishedConnections() {
+  std::list<Connection> done;
+  {
+    std::lock_guard<std::mutex> lock(connectionsMutex);
+    for (auto it = connections.begin(); it != connections.end();) {
+      auto next = std::next(it);
+      if (it->finished) done.splice(done.end(), connections, it);
+      it = next;
+    }
+  }
+  // Each has only to return from its function.
+  for (Connection& connection : done) connection.thread.join();
 }
 
 std::string WebSocketServer::GenerateAcceptKey(const std::string& clientKey) const {

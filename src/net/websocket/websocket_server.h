@@ -2,24 +2,33 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <list>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "net/ipv4_network.h"
 #include "net/socket.h"
 #include "net/websocket/callbacks.h"
 #include "net/websocket/frame_parser.h"
 #include "support/bytes.h"
+#include "support/log_thinning.h"
 
 namespace orrin {
 
-// The receiving end of the cast link: listens on one TCP port, serves one sender at a time
-// (a new connection always replaces the current one), performs the opening handshake, reads
-// frames and hands the media of cast messages to the callbacks.
+// The receiving end of the cast link: listens on one TCP port, serves one sender at a time,
+// performs the opening handshake, reads frames and hands the media of cast messages to the
+// callbacks.
 //
-// Threads: the accept loop and at most one client thread, both owned and joined here; once
-// Stop returns none of them runs. Stop must not be called from a callback (it joins the
-// threads the callbacks run on).
+// A new connection runs its handshake beside the current sender; only once the handshake has
+// succeeded does it replace the current one (which is closed and told `false` first). So a
+// port scan, a browser's pre-connect or an HTTP GET never ends a cast. At most
+// MAX_PENDING_HANDSHAKES connections wait in their handshake; past that the oldest is closed.
+//
+// Threads: the accept loop and one thread per connection (the current sender's and those in
+// their handshake), all owned and joined here; once Stop returns none of them runs. Stop must
+// not be called from a callback (it joins the threads the callbacks run on).
 class WebSocketServer {
  public:
   explicit WebSocketServer(int port);
@@ -43,14 +52,38 @@ class WebSocketServer {
   // the SO_RCVTIMEO the frame reader runs under. 30000 ms; tests shorten it.
   void SetConnectionTimeout(int milliseconds) { receiveTimeoutMs = milliseconds; }
 
+  // Off by default. With it, a newcomer whose handshake succeeds while another sender is
+  // connected is refused with close status 1013 instead of taking over. Set before Start.
+  void SetHoldCurrentSender(bool hold) { holdCurrentSender = hold; }
+  // Off (empty) by default. Connections from outside these networks are closed at once.
+  void SetAllowedNetworks(std::vector<Ipv4Network> networks) { allowedNetworks = std::move(networks); }
+
+  static constexpr size_t MAX_PENDING_HANDSHAKES = 4;
+
   std::string GenerateAcceptKey(const std::string& clientKey) const;
 
  private:
+  // One accepted connection: in its handshake, the current sender, or being replaced. It
+  // lives in a std::list so its thread can hold a reference while others come and go.
+  struct Connection {
+    Socket clientSocket;  // Wake and Close under connectionsMutex only
+    std::string clientInfo;
+    std::thread thread;
+    std::atomic<bool> connected{false};  // `true` was reported and `false` not yet
+    std::atomic<bool> ending{false};     // asked to end (replaced, or Stop)
+    bool finished = false;               // its thread is done (guarded)
+    bool evicted = false;                // closed for the pending bound (guarded)
+  };
+
   void ServerThread();
-  void ClientThread(int socket);
-  void CloseClient();
-  void WakeClient();
-  void ReleaseClientSocket();
+  void Accept(Socket accepted, const sockaddr_in& clientAddr);
+  void ClientThread(Connection& connection);
+  bool BecomeCurrent(Connection& connection);
+  void RefuseNewcomer(Connection& connection);
+  void CloseClient(Connection& connection);
+  void EndConnectionLocked(Connection& connection);
+  void FinishConnection(Connection& connection);
+  void ReapFinishedConnections();
   void PauseAfterAcceptFailure();
 
   bool PerformHandshake(int socket);
@@ -61,15 +94,14 @@ class WebSocketServer {
 
   int port;
   Socket serverSocket;
-  // Guards clientSocket: another thread may only Wake it (which ends a blocked receive),
-  // never close it, because the client thread could still be using the number. The client
-  // thread closes it when it is done with it.
-  std::mutex clientSocketMutex;
-  Socket clientSocket;
+  // Guards the list, `current`, each entry's `finished`/`evicted`, and every Wake and Close
+  // of a connection's socket: only its own thread closes it, and a Wake never reaches a
+  // descriptor number that was closed meanwhile and reused.
+  std::mutex connectionsMutex;
+  std::list<Connection> connections;
+  Connection* current = nullptr;
   std::atomic<bool> running{false};
-  std::atomic<bool> clientConnected{false};
   std::thread serverThread;
-  std::thread clientThread;
   FrameCallback videoCallback;
   FrameCallback audioCallback;
   ConnectionCallback connectionCallback;
@@ -79,7 +111,14 @@ class WebSocketServer {
   std::mutex pauseMutex;      // the accept loop's pause, cut short by Stop
   std::condition_variable pauseWake;
   std::atomic<int> receiveTimeoutMs{30000};
-  FrameParser frameParser;  // the current connection's reader state (client thread only)
+  // The current sender's reader state: used only by the current sender's thread, which
+  // starts reading after the previous sender's thread has finished.
+  FrameParser frameParser;
+  bool holdCurrentSender = false;
+  std::vector<Ipv4Network> allowedNetworks;
+  LogThinner outsiderLines{100};
+  LogThinner evictionLines{100};
+  LogThinner refusalLines{100};
 };
 
 }  // namespace orrin

@@ -1,8 +1,12 @@
 #include "net/discovery/discovery_protocol.h"
 
+#include <arpa/inet.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
+
+#include "net/discovery/probe_rate_limiter.h"
 
 namespace orrin {
 namespace {
@@ -43,6 +47,55 @@ TEST(DiscoveryResponse, NameAndPortGoOutUnchanged) {
             "MIRALUX_RESPONSE:NAME=a;b=c 客厅;IP=10.0.0.5;PORT=80;TYPE=Windows;VERSION=1.0");
   EXPECT_EQ(BuildDiscoveryResponse("", "127.0.0.1", 65535),
             "MIRALUX_RESPONSE:NAME=;IP=127.0.0.1;PORT=65535;TYPE=Windows;VERSION=1.0");
+}
+
+sockaddr_in Source(const char* address, uint16_t port) {
+  sockaddr_in source{};
+  source.sin_family = AF_INET;
+  inet_pton(AF_INET, address, &source.sin_addr);
+  source.sin_port = htons(port);
+  return source;
+}
+
+TEST(DiscoverySource, OnlyUnicastHostsOnUnprivilegedPortsAreAnswered) {
+  in_addr subnetBroadcast{};
+  inet_pton(AF_INET, "192.168.1.255", &subnetBroadcast);
+  const std::vector<in_addr_t> broadcasts = {subnetBroadcast.s_addr};
+  EXPECT_TRUE(IsAnswerableSource(Source("192.168.1.20", 50000), broadcasts));
+  EXPECT_TRUE(IsAnswerableSource(Source("192.168.1.20", 1024), broadcasts));
+  EXPECT_TRUE(IsAnswerableSource(Source("127.0.0.1", 40000), broadcasts));
+  for (uint16_t port : {0, 7, 19, 53, 123, 1023}) {
+    EXPECT_FALSE(IsAnswerableSource(Source("192.168.1.20", port), broadcasts)) << port;
+  }
+  for (const char* forged : {"192.168.1.255", "255.255.255.255", "224.0.0.1", "239.255.255.250", "240.0.0.1",
+                             "0.0.0.0", "0.1.2.3"}) {
+    EXPECT_FALSE(IsAnswerableSource(Source(forged, 50000), broadcasts)) << forged;
+  }
+  // Another network's broadcast address is an ordinary host address as far as we know.
+  EXPECT_TRUE(IsAnswerableSource(Source("10.0.0.255", 50000), broadcasts));
+}
+
+TEST(ProbeRate, ABurstThenAFewASecondPerSource) {
+  ProbeRateLimiter limiter(5, 5, 4);
+  uint32_t now = 0xFFFFF000u;  // across the tick wrap
+  int answered = 0;
+  for (int i = 0; i < 100; ++i) answered += limiter.Allow(1, now) ? 1 : 0;
+  EXPECT_EQ(answered, 5);
+  EXPECT_TRUE(limiter.Allow(2, now));  // another source has its own budget
+  now += 199;
+  EXPECT_FALSE(limiter.Allow(1, now));
+  now += 1;
+  EXPECT_TRUE(limiter.Allow(1, now));  // one answer per 200 ms
+  EXPECT_FALSE(limiter.Allow(1, now));
+  now += 10000;
+  answered = 0;
+  for (int i = 0; i < 100; ++i) answered += limiter.Allow(1, now) ? 1 : 0;
+  EXPECT_EQ(answered, 5);  // a long pause gives a burst back, no more
+
+  // Many sources (forged ones, say): past the bound they share one budget.
+  answered = 0;
+  for (uint32_t source = 100; source < 1100; ++source) answered += limiter.Allow(source, now) ? 1 : 0;
+  EXPECT_LE(answered, 4 + 5);
 }
 
 }  // namespace

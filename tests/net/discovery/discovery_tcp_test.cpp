@@ -27,7 +27,7 @@ TEST_F(DiscoveryTcpTest, ProbeGetsTheResponseThenTheClose) {
     EXPECT_TRUE(outcome.closedByPeer) << probe;
     EXPECT_EQ(outcome.received, ExpectedResponse()) << probe;
   }
-  EXPECT_TRUE(log.WaitFor(SENT_LINE, 3));
+  EXPECT_EQ(log.Count(SENT_LINE), 1);  // thinned per source: the start-up check's answer has it
 }
 
 TEST_F(DiscoveryTcpTest, NearMissIsClosedWithoutReplyOrLogLine) {

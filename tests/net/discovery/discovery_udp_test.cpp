@@ -27,7 +27,8 @@ TEST_F(DiscoveryUdpTest, BothProbesGetTheSameResponseFromTheDiscoveryPort) {
     EXPECT_EQ(reply->bytes.find('\0'), std::string::npos);
     EXPECT_EQ(reply->sourcePort, DISCOVERY_UDP_PORT);
   }
-  EXPECT_TRUE(log.WaitFor(SENT_LINE + client.LocalAddress(), 2));
+  // One line per source for its first answer (the start-up check's) and every 100th after.
+  EXPECT_EQ(log.Count(SENT_LINE), 1);
 }
 
 TEST_F(DiscoveryUdpTest, NearMissesGetNoReplyAndNoLogLine) {
@@ -47,8 +48,7 @@ TEST_F(DiscoveryUdpTest, NearMissesGetNoReplyAndNoLogLine) {
   ASSERT_TRUE(reply);
   EXPECT_EQ(reply->bytes, ExpectedResponse());
   EXPECT_FALSE(client.Receive(0ms)) << "a near miss was answered";
-  ASSERT_TRUE(log.WaitFor(SENT_LINE + client.LocalAddress()));
-  EXPECT_EQ(log.Count(SENT_LINE + client.LocalAddress()), 1);
+  EXPECT_EQ(log.Count(SENT_LINE), 1);  // the start-up check's answer; the rest are thinned
   EXPECT_EQ(ErrorLines(), 0);
 }
 
@@ -68,7 +68,6 @@ TEST_F(DiscoveryUdpTest, OversizedDatagramsDoNotStopTheListener) {
     EXPECT_EQ(reply->bytes, ExpectedResponse());
   }
   EXPECT_FALSE(client.Receive(0ms));
-  EXPECT_TRUE(log.WaitFor(SENT_LINE + client.LocalAddress(), 2));
 }
 
 }  // namespace

@@ -117,45 +117,133 @@ TEST(ServerHandshake, OneDeadlineForTheWholeRequestCutsATrickleOff) {
   EXPECT_TRUE(client.WaitClosed());
   EXPECT_GE(elapsed, 350ms);
   EXPECT_LT(elapsed, 1500ms);
-  EXPECT_TRUE(r.connections.WaitForCount(2));
+  // It never became the current sender, so nobody was told of it.
+  EXPECT_TRUE(r.connections.Events().empty());
 }
 
-TEST(ServerConnections, OneTrueAndOneFalsePerConnectionInOrder) {
+TEST(ServerConnections, OnlyAHandshakenSenderIsReportedOneTrueThenOneFalse) {
   Running r;
   std::string first, second;
   {
     RawClient client(r.port);  // never handshakes
     first = Local(client);
-    ASSERT_TRUE(r.connections.WaitForCount(1));
+    ASSERT_TRUE(r.log.WaitFor("客户端处理线程已启动"));
   }
-  ASSERT_TRUE(r.connections.WaitForCount(2));
+  ASSERT_TRUE(r.log.WaitFor("WebSocket握手失败"));
   {
     RawClient client(r.port);
     second = Local(client);
     ASSERT_TRUE(client.Handshake());
   }
-  ASSERT_TRUE(r.connections.WaitForCount(4));
+  ASSERT_TRUE(r.connections.WaitForCount(2));
   using Event = std::pair<bool, std::string>;
-  EXPECT_EQ(r.connections.Events(),
-            (std::vector<Event>{{true, first}, {false, ""}, {true, second}, {false, ""}}));
+  EXPECT_EQ(r.connections.Events(), (std::vector<Event>{{true, second}, {false, ""}}));
   EXPECT_TRUE(r.log.Contains("客户端连接: " + first));
   std::this_thread::sleep_for(100ms);
-  EXPECT_EQ(r.connections.Events().size(), 4u);
+  EXPECT_EQ(r.connections.Events().size(), 2u);
 }
 
-TEST(ServerConnections, ASecondSenderReplacesTheFirst) {
+// A port scan, a browser's pre-connect, an HTTP GET or a half-sent request while a sender
+// casts: handled beside it, and the cast goes on. A sender that completes its handshake
+// still takes over.
+TEST(ServerConnections, NewcomersReplaceTheSenderOnlyOnceTheirHandshakeSucceeds) {
   Running r;
-  RawClient a(r.port);
+  test::FrameLog video;
+  r.server->Stop();
+  r.server->SetVideoFrameCallback([&](const ByteBuffer& frame) { video(frame); });
+  ASSERT_TRUE(r.server->Start());
+  const int port = r.server->ListeningPort();
+  const ByteBuffer picture = test::ClientFrame(0x2, true, test::CastMessage(0, 1, test::Pattern(100)));
+
+  RawClient a(port);
   ASSERT_TRUE(a.Handshake());
-  RawClient b(r.port);
+  std::vector<std::unique_ptr<RawClient>> strangers;
+  for (const std::string& knock : {std::string(), std::string("GET / HTTP/1.1\r\nHost: x\r\n\r\n"),
+                                    test::UpgradeRequest().substr(0, 40)}) {
+    strangers.push_back(std::make_unique<RawClient>(port));
+    if (!knock.empty()) {
+      ASSERT_TRUE(strangers.back()->Send(knock));
+    }
+    ASSERT_TRUE(a.Send(picture));
+  }
+  strangers.clear();
+  ASSERT_TRUE(a.Send(picture));
+  ASSERT_TRUE(video.WaitForCount(4));
+  // Three failures from one address: the first is written, the rest thinned.
+  EXPECT_TRUE(r.log.WaitFor("WebSocket握手失败", 1));
+  EXPECT_EQ(r.connections.Events().size(), 1u);
+
+  RawClient b(port);
+  EXPECT_FALSE(a.WaitClosed(200ms));  // b has not spoken yet
+  ASSERT_TRUE(b.Handshake());
   EXPECT_TRUE(a.WaitClosed());
   ASSERT_TRUE(r.connections.WaitForCount(3));
   using Event = std::pair<bool, std::string>;
   EXPECT_EQ(r.connections.Events(), (std::vector<Event>{{true, Local(a)}, {false, ""}, {true, Local(b)}}));
-  EXPECT_TRUE(b.Handshake());
+  ASSERT_TRUE(b.Send(picture));
+  EXPECT_TRUE(video.WaitForCount(5));
   r.server->Stop();
   EXPECT_TRUE(b.WaitClosed());
   EXPECT_EQ(r.connections.Events().size(), 4u);
+}
+
+TEST(ServerConnections, PastFourPendingHandshakesTheOldestIsClosed) {
+  Running r;
+  RawClient sender(r.port);
+  ASSERT_TRUE(sender.Handshake());
+  std::vector<std::unique_ptr<RawClient>> silent;
+  for (int i = 0; i < 6; ++i) {
+    silent.push_back(std::make_unique<RawClient>(r.port));
+    ASSERT_TRUE(r.log.WaitFor("客户端处理线程已启动", i + 2));
+  }
+  EXPECT_TRUE(silent[0]->WaitClosed());
+  EXPECT_TRUE(silent[1]->WaitClosed());
+  for (int i = 2; i < 6; ++i) EXPECT_FALSE(silent[static_cast<size_t>(i)]->WaitClosed(100ms)) << i;
+  EXPECT_EQ(r.log.Count("Too many connections in their handshake, oldest closed: " + Local(*silent[0])), 1);
+  EXPECT_FALSE(sender.WaitClosed(100ms));
+  EXPECT_EQ(r.connections.Events().size(), 1u);
+}
+
+TEST(ServerConnections, HoldRefusesANewcomerWithTryAgainLater) {
+  Running r;
+  r.server->Stop();
+  r.server->SetHoldCurrentSender(true);
+  ASSERT_TRUE(r.server->Start());
+  const int port = r.server->ListeningPort();
+  RawClient a(port);
+  ASSERT_TRUE(a.Handshake());
+  for (int i = 0; i < 2; ++i) {
+    RawClient b(port);
+    ASSERT_TRUE(b.Handshake());
+    const ByteBuffer expected = {0x88, 17, 0x03, 0xF5, 't', 'r', 'y', ' ', 'a', 'g', 'a', 'i', 'n', ' ',
+                                 'l', 'a', 't', 'e', 'r'};
+    EXPECT_EQ(b.Read(expected.size()), expected);
+    EXPECT_TRUE(b.WaitClosed());
+  }
+  EXPECT_FALSE(a.WaitClosed(100ms));
+  EXPECT_EQ(r.connections.Events().size(), 1u);
+  EXPECT_EQ(r.log.Count("Sender refused, another one is casting: 127.0.0.1:"), 1);  // thinned per source
+  a.Reset();
+  ASSERT_TRUE(r.connections.WaitForCount(2));
+  RawClient c(port);  // nobody casts any more: taken as usual
+  ASSERT_TRUE(c.Handshake());
+  EXPECT_TRUE(r.connections.WaitForCount(3));
+}
+
+TEST(ServerConnections, ConnectionsFromOutsideTheAllowedNetworksAreClosedAtOnce) {
+  Running r;
+  r.server->Stop();
+  std::string error;
+  r.server->SetAllowedNetworks(*ParseNetworkList("10.0.0.0/8", error));
+  ASSERT_TRUE(r.server->Start());
+  for (int i = 0; i < 3; ++i) {
+    RawClient outsider(r.server->ListeningPort());
+    outsider.Send(test::UpgradeRequest());
+    EXPECT_TRUE(outsider.WaitClosed());
+  }
+  EXPECT_EQ(r.log.Count("Connection from outside the allowed networks closed: 127.0.0.1:"), 1);
+  EXPECT_FALSE(r.log.Contains("客户端连接"));
+  EXPECT_TRUE(r.connections.Events().empty());
 }
 
 TEST(ServerLifecycle, StartAndStopAreIdempotentAndTheServerRestartsOnItsPort) {

@@ -1,0 +1,98 @@
+#include "app/receiver_options.h"
+
+#include <CLI/CLI.hpp>
+
+#include "support/version.h"
+
+namespace orrin {
+
+namespace {
+
+constexpr const char* FOOTER = R"(Keys:
+  F11   full screen on or off (on only while a picture is shown)
+  ESC   leave full screen
+
+Ports (open them in the firewall for phones on the network):
+  9959/tcp  WebSocket: the sender's pictures and sound
+  8888/udp  discovery probes (broadcast)
+  8889/tcp  discovery probes
+
+Exit codes:
+  0  closed normally, or stopped by SIGINT or SIGTERM
+  1  start-up failed (for example port 9959 already in use)
+  2  bad command line)";
+
+// The one table of options: the parser and --help are both made from it. Adding an option
+// is one line here and a field in ReceiverOptions.
+void DescribeOptions(CLI::App& app, ReceiverOptions& o) {
+  app.set_help_flag("-h,--help", "this text");
+  app.add_flag("--version", o.version, "the version, then exit");
+  app.add_flag("--stats", o.stats,
+               "once a second a log line with pictures received, shown and dropped,\n"
+               "decode and present delay (p50) and sound queued; a summary at exit");
+  app.add_flag_callback("--no-decode", [&o] { o.decode = false; },
+                        "count pictures without decoding them (measures the frame reader alone)");
+  app.add_flag("--hold", o.hold,
+               "while a sender casts, refuse newcomers (close status 1013, \"try again\n"
+               "later\") instead of letting the latest one take over");
+  app.add_option_function<std::string>(
+         "--allow",
+         [&o](const std::string& list) {
+           std::string why;
+           std::optional<std::vector<Ipv4Network>> networks = ParseNetworkList(list, why);
+           if (!networks) throw CLI::ValidationError("--allow", why);
+           o.allow = std::move(*networks);
+         },
+         "answer probes and accept senders only from these networks,\n"
+         "e.g. --allow 192.168.1.0/24,10.0.0.5; others are closed at once")
+      ->type_name("CIDR[,CIDR...]");
+  CLI::Option* quiet = app.add_flag("--quiet", o.quiet,
+                                    "log only errors, start-up, connects, disconnects and summaries\n"
+                                    "(for launchers and services)");
+  app.add_flag("--verbose", o.verbose, "log every picture and sound frame, not one in 30 or 50")->excludes(quiet);
+}
+
+constexpr const char* DESCRIPTION =
+    "orrin-receiver: shows the screen a phone casts over the local network and plays its sound.";
+
+void Describe(CLI::App& app, ReceiverOptions& o) {
+  app.footer(FOOTER);
+  // Unknown words are left over rather than thrown, so the refusal names the first of them.
+  app.allow_extras();
+  DescribeOptions(app, o);
+}
+
+}  // namespace
+
+std::optional<ReceiverOptions> ParseReceiverOptions(const std::vector<std::string>& args, std::string& error) {
+  ReceiverOptions options;
+  CLI::App app(DESCRIPTION, "orrin-receiver");
+  Describe(app, options);
+  // CLI11 takes the words last-first.
+  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  try {
+    app.parse(reversed);
+  } catch (const CLI::CallForHelp&) {
+    options = ReceiverOptions{};
+    options.help = true;
+    return options;
+  } catch (const CLI::ParseError& e) {
+    error = e.what();
+    return std::nullopt;
+  }
+  const std::vector<std::string> extras = app.remaining();
+  if (!extras.empty()) {
+    error = (extras.front().rfind('-', 0) == 0 ? "unknown option " : "unexpected argument ") + extras.front();
+    return std::nullopt;
+  }
+  return options;
+}
+
+std::string ReceiverUsageText() {
+  ReceiverOptions unused;
+  CLI::App app(DESCRIPTION, "orrin-receiver");
+  Describe(app, unused);
+  return app.help();
+}
+
+}  // namespace orrin
