@@ -124,10 +124,6 @@ int RunReceiver(const std::vector<std::string>& args) {
   SetPictureDecoding(options->decode);
   SetAccessControl({options->hold, options->allow});
   SetMaxPictureRate(options->maxFps);
-  if (options->quiet && options->verbose) {
-    std::cerr << "orrin-receiver: --quiet and --verbose exclude each other\n" << ReceiverUsageText();
-    return 2;
-  }
   SetLogLevel(options->quiet ? LogLevel::Quiet : options->verbose ? LogLevel::Verbose : LogLevel::Normal);
 
   // Before any thread exists, so every thread inherits the mask and the signals wait for

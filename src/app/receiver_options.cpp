@@ -79,8 +79,10 @@ void DescribeOptions(CLI::App& app, ReceiverOptions& o) {
                                "the monitor (0 = the first) for the first window and full screen")
       ->type_name("N")
       ->check(CLI::Range(0, 63));
-  app.add_flag("--quiet", o.quiet, "log only errors, start-up, connects, disconnects and summaries");
-  app.add_flag("--verbose", o.verbose, "log every picture and sound frame, not a sample of them");
+  CLI::Option* quiet = app.add_flag("--quiet", o.quiet,
+                                    "log only errors, start-up, connects, disconnects and summaries\n"
+                                    "(for launchers and services)");
+  app.add_flag("--verbose", o.verbose, "log every picture and sound frame, not one in 30 or 50")->excludes(quiet);
 }
 
 constexpr const char* DESCRIPTION =

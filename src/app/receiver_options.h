@@ -18,8 +18,8 @@ struct ReceiverOptions {
   bool version = false;
   bool stats = false;     // --stats: a statistics line a second, a summary at exit
   bool decode = true;     // --no-decode: count pictures without decoding (ingest benchmark)
-  bool quiet = false;     // --quiet: errors, start-up, connects and disconnects only
-  bool verbose = false;   // --verbose: every per-message line
+  bool quiet = false;     // --quiet: errors, start-up, connects, disconnects, summaries
+  bool verbose = false;   // --verbose: every per-message line, not a sample
   int maxFps = 0;         // --max-fps N: take in and show up to N pictures a second (0: 50 in, 30 shown)
   bool hold = false;      // --hold: a casting sender is not replaced by a newcomer
   std::vector<Ipv4Network> allow;  // --allow CIDR[,CIDR...]: only these networks; empty: all

@@ -64,10 +64,12 @@ void LogWriter::Write(bool isError, std::string line) {
           StampedLogLine(true, "Log output blocked: " + std::to_string(unreported_) + " lines dropped");
       err_.bytes += notice.size();
       err_.lines.push_back(std::move(notice));
+      err_.order.push_back(taken_++);
       unreported_ = 0;
     }
     stream.bytes += line.size();
     stream.lines.push_back(std::move(line));
+    stream.order.push_back(taken_++);
   }
   if (wake) Wake();
 }
@@ -97,15 +99,16 @@ void LogWriter::Wake() {
   [[maybe_unused]] ssize_t n = ::write(wakeWrite_, &byte, 1);
 }
 
-std::string LogWriter::NextChunk(const Stream& stream) {
+std::string LogWriter::NextChunk(const Stream& stream, uint64_t before) {
   const std::string& front = stream.lines.front();
   if (stream.written > 0 || front.size() > CHUNK_BYTES) {
     const size_t rest = front.size() - stream.written;
     return front.substr(stream.written, std::min(rest, CHUNK_BYTES));
   }
   std::string chunk;
-  for (const std::string& line : stream.lines) {
-    if (!chunk.empty() && chunk.size() + line.size() > CHUNK_BYTES) break;
+  for (size_t i = 0; i < stream.lines.size(); ++i) {
+    const std::string& line = stream.lines[i];
+    if (!chunk.empty() && (chunk.size() + line.size() > CHUNK_BYTES || stream.order[i] > before)) break;
     chunk += line;
   }
   return chunk;
@@ -117,6 +120,7 @@ void LogWriter::Consume(Stream& stream, long count) {
     // with a console that is not there.
     stream.bytes -= stream.lines.front().size();
     stream.lines.pop_front();
+    stream.order.pop_front();
     stream.written = 0;
     ++dropped_;
     return;
@@ -131,6 +135,7 @@ void LogWriter::Consume(Stream& stream, long count) {
     left -= rest;
     stream.bytes -= stream.lines.front().size();
     stream.lines.pop_front();
+    stream.order.pop_front();
     stream.written = 0;
   }
   lastProgress_ = std::chrono::steady_clock::now();
@@ -139,27 +144,27 @@ void LogWriter::Consume(Stream& stream, long count) {
 void LogWriter::Run() {
   std::unique_lock<std::mutex> lock(mutex_);
   std::string chunks[2];
-  bool turn = false;
   for (;;) {
     if (quit_) return;
     Stream* streams[2] = {&out_, &err_};
     // A line that takes more than one write is finished before the other stream gets a
     // turn: both may be the same pipe, and nothing may land inside a line.
-    auto split = [](const Stream& s) {
-      return !s.lines.empty() && (s.written > 0 || s.lines.front().size() > CHUNK_BYTES);
-    };
+    auto split = [](const Stream& s) { return !s.lines.empty() && s.written > 0; };
     Stream* only = split(out_) ? &out_ : split(err_) ? &err_ : nullptr;
     pollfd fds[3];
     Stream* polled[2] = {nullptr, nullptr};
     nfds_t count = 0;
     for (Stream* stream : streams) {
       if (stream->lines.empty() || (only != nullptr && stream != only)) continue;
-      chunks[count] = NextChunk(*stream);
+      // Lines of one stream only up to the other stream's oldest line.
+      const Stream& other = stream == &out_ ? err_ : out_;
+      chunks[count] = NextChunk(*stream, other.order.empty() ? UINT64_MAX : other.order.front());
       polled[count] = stream;
       fds[count] = pollfd{stream->fd, POLLOUT, 0};
       ++count;
     }
     const nfds_t streamsPolled = count;
+    const bool errOlder = !err_.order.empty() && (out_.order.empty() || err_.order.front() < out_.order.front());
     fds[count++] = pollfd{wakeRead_, POLLIN, 0};
     lock.unlock();
 
@@ -170,10 +175,11 @@ void LogWriter::Run() {
     bool wrote[2] = {false, false};
     if (ready > 0) {
       // One write per poll: when both descriptors are the same pipe, one "writable" covers
-      // one write only. The streams take turns when both are ready.
-      turn = !turn;
+      // one write only. When both are ready the older line goes first, so a log that takes
+      // both streams (2>&1) keeps the order the lines were made in.
+      const bool errFirst = streamsPolled == 2 && errOlder;
       for (nfds_t k = 0; k < streamsPolled; ++k) {
-        const nfds_t i = streamsPolled == 2 && turn ? 1 - k : k;
+        const nfds_t i = errFirst ? 1 - k : k;
         if (fds[i].revents & POLLNVAL) {
           results[i] = -1;
           wrote[i] = true;

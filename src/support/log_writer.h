@@ -51,14 +51,15 @@ class LogWriter {
   struct Stream {
     int fd;
     std::deque<std::string> lines;
+    std::deque<uint64_t> order;  // when each line was taken, across both streams
     size_t bytes = 0;
     size_t written = 0;  // bytes of the front line already written
   };
 
   void Run();
-  // Copies whole lines from the front of `stream` up to one atomic pipe write; a line
-  // longer than that is taken in pieces.
-  static std::string NextChunk(const Stream& stream);
+  // Copies whole lines from the front of `stream` up to one atomic pipe write and up to
+  // the line taken as number `before`; a line longer than that write is taken in pieces.
+  static std::string NextChunk(const Stream& stream, uint64_t before);
   // Takes `count` written bytes (or, on failure, the front lines) off the queue.
   void Consume(Stream& stream, long count);
   void Wake();
@@ -69,6 +70,7 @@ class LogWriter {
   std::condition_variable progress_;
   Stream out_;
   Stream err_;
+  uint64_t taken_ = 0;
   uint64_t dropped_ = 0;
   uint64_t unreported_ = 0;  // dropped since the last notice
   std::chrono::steady_clock::time_point lastProgress_;

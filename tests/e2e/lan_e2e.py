@@ -205,7 +205,8 @@ class LanTest(unittest.TestCase):
         env = receiver_process.headless_env(SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE="/dev/null")
         binary = ["ip", "netns", "exec", self.lan.r, RECEIVER]
         log = os.path.join(ARTIFACTS, f"lan-{self.id().split('.')[-1]}.log")
-        receiver = receiver_process.Receiver(binary[0], env, log, args=[*binary[1:], *args])
+        # --verbose: every decoded picture has its line, and the cases count them.
+        receiver = receiver_process.Receiver(binary[0], env, log, args=[*binary[1:], "--verbose", *args])
         self.lan.processes.append(receiver.process)
         self.addCleanup(receiver.terminate)
         receiver.wait_serving()

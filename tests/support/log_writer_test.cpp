@@ -82,10 +82,11 @@ TEST(LogWriter, ManyWritersShareOnePipeWithoutMixingOrLosingLines) {
     ASSERT_TRUE(std::regex_match(line, m, shape)) << line.substr(0, 80);
     const int t = std::stoi(m[1]);
     const int i = std::stoi(m[2]);
-    // Each stream keeps its order; the two streams of one thread may pass each other.
+    // Each thread's lines in the order it made them, errors and information alike: one
+    // pipe for both streams is a log started with 2>&1.
     EXPECT_EQ(m[3].str(), std::string(m[3].length(), static_cast<char>('a' + t)));
-    EXPECT_GT(i + 1, next[t * 2 + (i % 3 == 0)]);
-    next[t * 2 + (i % 3 == 0)] = i + 1;
+    EXPECT_EQ(i, next[t]);
+    next[t] = i + 1;
   }
   EXPECT_EQ(count, THREADS * LINES);
 }
@@ -113,10 +114,15 @@ TEST(LogWriter, StalledStreamDropsCountsAndReportsWithoutHoldingErrors) {
     errors += err.TakeAvailable();
   }
   EXPECT_LT(Clock::now() - start, 1s) << "the error waited for the stalled stream";
-  // The first line taken after the drops says how many there were.
-  EXPECT_TRUE(std::regex_match(errors, std::regex(R"(\[\d\d:\d\d:\d\d\] ERROR: Log output blocked: )" +
-                                                  std::to_string(dropped) + " lines dropped\nan error\n")))
-      << errors;
+  // A line taken after drops is preceded by one that says how many there were (more than
+  // one such line when the writer caught up for a moment during the flood).
+  uint64_t reported = 0;
+  const std::regex notice(R"(\[\d\d:\d\d:\d\d\] ERROR: Log output blocked: (\d+) lines dropped\n)");
+  for (std::sregex_iterator it(errors.begin(), errors.end(), notice), end; it != end; ++it) {
+    reported += std::stoull((*it)[1]);
+  }
+  EXPECT_EQ(reported, dropped) << errors;
+  EXPECT_TRUE(errors.ends_with("\nan error\n")) << errors;
 
   const Clock::time_point flushStart = Clock::now();
   EXPECT_FALSE(writer.Flush(5s, 100ms));

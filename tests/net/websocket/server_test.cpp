@@ -169,7 +169,8 @@ TEST(ServerConnections, NewcomersReplaceTheSenderOnlyOnceTheirHandshakeSucceeds)
   strangers.clear();
   ASSERT_TRUE(a.Send(picture));
   ASSERT_TRUE(video.WaitForCount(4));
-  EXPECT_TRUE(r.log.WaitFor("WebSocket握手失败", 3));
+  // Three failures from one address: the first is written, the rest thinned.
+  EXPECT_TRUE(r.log.WaitFor("WebSocket握手失败", 1));
   EXPECT_EQ(r.connections.Events().size(), 1u);
 
   RawClient b(port);
