@@ -74,7 +74,9 @@ class RecordTest(unittest.TestCase):
         # Sound goes to SDL's dummy device: a missing sound card retried on every frame
         # would slow the sender's thread down and bunch its pictures.
         env = dict(env or headless_env(), SDL_AUDIODRIVER="dummy")
-        self.receiver = receiver_process.Receiver(RECEIVER, env, os.path.join(ARTIFACTS, name + ".log"), args)
+        # --verbose: the cases count every decoded picture by its line.
+        self.receiver = receiver_process.Receiver(RECEIVER, env, os.path.join(ARTIFACTS, name + ".log"),
+                                                  ["--verbose", *args])
         self.receiver.wait_serving()
 
     def cast(self, *args, timeout=90):
