@@ -1,5 +1,8 @@
 #include "support/log_writer.h"
 
+#include <pthread.h>
+#include <signal.h>
+
 #include <fcntl.h>
 #include <limits.h>
 #include <poll.h>
@@ -29,7 +32,13 @@ LogWriter::LogWriter(int outFd, int errFd, Limits limits)
     wakeRead_ = wake[0];
     wakeWrite_ = wake[1];
   }
+  // The writer takes no signals: SIGTERM and SIGINT belong to whoever waits for them, and a
+  // thread started with them unblocked would let the default action end the process.
+  sigset_t all, previous;
+  sigfillset(&all);
+  pthread_sigmask(SIG_BLOCK, &all, &previous);
   thread_ = std::thread(&LogWriter::Run, this);
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 LogWriter::~LogWriter() {

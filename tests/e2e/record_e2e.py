@@ -34,7 +34,10 @@ def probe(path):
 
 def decode_errors(path):
     """What ffmpeg says at error level while decoding the whole file (nothing for a sound file)."""
-    result = subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-i", path, "-f", "null", "-"],
+    # Pictures keep the times they arrived at: two can be a millisecond apart on a busy machine,
+    # which ffmpeg's own frame-rate conversion for its null output would call non-monotonic.
+    result = subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-i", path, "-fps_mode", "passthrough",
+                             "-f", "null", "-"],
                             capture_output=True, text=True, timeout=120)
     return result.stderr.strip() or ("" if result.returncode == 0 else f"exit {result.returncode}")
 
