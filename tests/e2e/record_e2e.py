@@ -34,12 +34,14 @@ def probe(path):
 
 def decode_errors(path):
     """What ffmpeg says at error level while decoding the whole file (nothing for a sound file)."""
-    # Pictures keep the times they arrived at: two can be a millisecond apart on a busy machine,
-    # which ffmpeg's own frame-rate conversion for its null output would call non-monotonic.
-    result = subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-i", path, "-fps_mode", "passthrough",
-                             "-f", "null", "-"],
+    result = subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-i", path, "-f", "null", "-"],
                             capture_output=True, text=True, timeout=120)
-    return result.stderr.strip() or ("" if result.returncode == 0 else f"exit {result.returncode}")
+    # Pictures keep the times they arrived at, and on a busy machine two can be a millisecond
+    # apart: ffmpeg's null output then complains of its own rounded timestamps. That is about
+    # its output, not the file; every decoding fault is still reported.
+    lines = [line for line in result.stderr.splitlines()
+             if "non monotonically increasing dts to muxer" not in line]
+    return "\n".join(lines).strip() or ("" if result.returncode == 0 else f"exit {result.returncode}")
 
 
 def sound_bytes_in(path):
