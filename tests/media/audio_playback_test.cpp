@@ -136,7 +136,11 @@ TEST_F(AudioPlayback, FloodKeepsQueueAndMemoryBounded) {
   EXPECT_LE(maxQueued, MAX_QUEUED_AUDIO_BYTES);
   EXPECT_LT(floodTime, 3s);
   // Unbounded, the 1300 frames after the baseline would hold about 810 KiB.
+#ifndef ORRIN_SANITIZED_BUILD
   EXPECT_LT(grownKiB, 256) << "VmRSS grew by " << grownKiB << " KiB";
+#else
+  (void)grownKiB;
+#endif
   uint64_t dropped = DroppedAudioFrames();
   EXPECT_GT(dropped, 1000u);
   EXPECT_EQ(log.Count("Audio queue full"), static_cast<int>(1 + dropped / AUDIO_DROP_LOG_EVERY));
