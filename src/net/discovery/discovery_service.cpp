@@ -172,9 +172,7 @@ void DiscoveryService::HandleUdpRequest(int socket, const sockaddr_in& clientAdd
   ssize_t sent = ::sendto(socket, response.data(), response.size(), MSG_NOSIGNAL,
                           reinterpret_cast<const sockaddr*>(&clientAddr), sizeof clientAddr);
   if (sent == static_cast<ssize_t>(response.size())) {
-    if (uint64_t n = udpAnswerLines.Note(FormatIPv4(clientAddr.sin_addr))) {
-      LogInfo(ThinnedLine("发送UDP发现响应到: " + FormatAddress(clientAddr), n));
-    }
+    LogInfoThinned(udpAnswerLines, "发送UDP发现响应到: " + FormatAddress(clientAddr), FormatIPv4(clientAddr.sin_addr));
   } else if (running) {
     // While stopping, the wake-up has shut the socket down under this reply: no failure.
     LogError("Failed to send UDP response: " + Code(sent < 0 ? LastSocketError() : EMSGSIZE));
@@ -183,7 +181,7 @@ void DiscoveryService::HandleUdpRequest(int socket, const sockaddr_in& clientAdd
 
 bool DiscoveryService::IsAllowed(const sockaddr_in& clientAddr, LogThinner& lines, const std::string& text) {
   if (IsAllowedSource(allowedNetworks, clientAddr.sin_addr)) return true;
-  if (uint64_t n = lines.Note(FormatIPv4(clientAddr.sin_addr))) LogError(ThinnedLine(text + FormatAddress(clientAddr), n));
+  LogErrorThinned(lines, text + FormatAddress(clientAddr), FormatIPv4(clientAddr.sin_addr));
   return false;
 }
 
@@ -199,9 +197,8 @@ bool DiscoveryService::MayAnswerUdp(const sockaddr_in& clientAddr) {
   if (!IsAnswerableSource(clientAddr, broadcastAddresses)) return false;
   if (!IsAllowed(clientAddr, outsiderLines, "Discovery probe from outside the allowed networks ignored: ")) return false;
   if (udpAnswers.Allow(clientAddr.sin_addr.s_addr, now)) return true;
-  if (uint64_t n = droppedLines.Note(FormatIPv4(clientAddr.sin_addr))) {
-    LogError(ThinnedLine("Too many discovery probes, not answered: " + FormatAddress(clientAddr), n));
-  }
+  LogErrorThinned(droppedLines, "Too many discovery probes, not answered: " + FormatAddress(clientAddr),
+                  FormatIPv4(clientAddr.sin_addr));
   return false;
 }
 
@@ -308,9 +305,7 @@ void DiscoveryService::HandleTcpClient(int clientSocket) {
   sockaddr_in peer{};
   socklen_t peerLength = sizeof peer;
   if (::getpeername(clientSocket, reinterpret_cast<sockaddr*>(&peer), &peerLength) == 0) {
-    if (uint64_t n = tcpAnswerLines.Note(FormatIPv4(peer.sin_addr))) {
-      LogInfo(ThinnedLine("发送TCP发现响应到: " + FormatAddress(peer), n));
-    }
+    LogInfoThinned(tcpAnswerLines, "发送TCP发现响应到: " + FormatAddress(peer), FormatIPv4(peer.sin_addr));
   }
 }
 

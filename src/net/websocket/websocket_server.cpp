@@ -155,10 +155,8 @@ void WebSocketServer::ServerThread() {
 void WebSocketServer::Accept(Socket accepted, const sockaddr_in& clientAddr) {
   const std::string clientInfo = FormatAddress(clientAddr);
   if (!IsAllowedSource(allowedNetworks, clientAddr.sin_addr)) {
-    const std::string source = FormatIPv4(clientAddr.sin_addr);
-    if (uint64_t n = outsiderLines.Note(source)) {
-      LogError(ThinnedLine("Connection from outside the allowed networks closed: " + clientInfo, n));
-    }
+    LogErrorThinned(outsiderLines, "Connection from outside the allowed networks closed: " + clientInfo,
+                    FormatIPv4(clientAddr.sin_addr));
     return;  // `accepted` closes it
   }
   ReapFinishedConnections();
@@ -178,10 +176,8 @@ void WebSocketServer::Accept(Socket accepted, const sockaddr_in& clientAddr) {
   if (pending >= MAX_PENDING_HANDSHAKES && oldest != nullptr) {
     oldest->evicted = true;
     oldest->clientSocket.Wake();
-    const std::string source = oldest->clientInfo.substr(0, oldest->clientInfo.find(':'));
-    if (uint64_t n = evictionLines.Note(source)) {
-      LogError(ThinnedLine("Too many connections in their handshake, oldest closed: " + oldest->clientInfo, n));
-    }
+    LogErrorThinned(evictionLines, "Too many connections in their handshake, oldest closed: " + oldest->clientInfo,
+                    oldest->clientInfo.substr(0, oldest->clientInfo.find(':')));
   }
   Connection& connection = connections.emplace_back();
   connection.clientSocket = std::move(accepted);
@@ -287,10 +283,8 @@ void WebSocketServer::RefuseNewcomer(Connection& connection) {
   payload.insert(payload.end(), REASON, REASON + sizeof REASON - 1);
   ByteBuffer closeFrame = EncodeFrame(WS_OPCODE_CLOSE, true, payload);
   SendOnce(connection.clientSocket.Fd(), closeFrame.data(), closeFrame.size());
-  const std::string source = connection.clientInfo.substr(0, connection.clientInfo.find(':'));
-  if (uint64_t n = refusalLines.Note(source)) {
-    LogInfo(ThinnedLine("Sender refused, another one is casting: " + connection.clientInfo, n));
-  }
+  LogInfoThinned(refusalLines, "Sender refused, another one is casting: " + connection.clientInfo,
+                 connection.clientInfo.substr(0, connection.clientInfo.find(':')));
 }
 
 void WebSocketServer::CloseClient(Connection& connection) {
