@@ -1,22 +1,35 @@
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/sdl_handles.h"
 
 namespace orrin {
 
 // A font file and the face inside it (collections such as Noto Sans CJK hold several).
+// Where the platform hands out a font's bytes rather than its file (GDI), `bytes` holds
+// them and `file` only names them, for messages and to tell two faces apart.
 struct FontFace {
   std::string file;
   int index = 0;
+  std::shared_ptr<const std::vector<uint8_t>> bytes;
 };
 
-// Asks fontconfig for the best face for `pattern` (for example "sans-serif:lang=zh-cn").
+// Asks the platform for the best face for `pattern` (a fontconfig pattern, for example
+// "sans-serif:lang=zh-cn" or "sans-serif:lang=zh-cn:weight=bold"; on Windows GDI is asked
+// for a Chinese face, bold when the pattern says so).
 std::optional<FontFace> FindFontFace(const std::string& pattern);
 
-// Opens `face` so that its cell height (ascent + descent) is `cellHeight` pixels, the way
+// The platform's words for a missing face, and for how to get one that covers Chinese.
+std::string NoFaceFoundLine(const std::string& pattern);
+std::string ChineseFontHint();
+
+// Opens `face` (its file, or its bytes, which the font then keeps for as long as it is
+// open) so that its cell height (ascent + descent) is `cellHeight` pixels, the way
 // the window's text sizes are meant: the whole line, not the em square.
 FontPtr OpenFontWithCellHeight(const FontFace& face, int cellHeight);
 

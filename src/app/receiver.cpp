@@ -12,6 +12,7 @@
 #include <mutex>
 
 #include "app/main_window.h"
+#include "app/platform_start.h"
 #include "app/sdl_log.h"
 #include "app/services.h"
 #include "app/signal_watcher.h"
@@ -107,6 +108,10 @@ std::string StartupInfoText(const std::string& computerName, const std::string& 
 }
 
 int RunReceiver(const std::vector<std::string>& args) {
+  // Before anything else (on Windows the DPI awareness must precede every window call).
+  PlatformScope platform;
+  platform.started = StartPlatform();
+  if (!platform.started) return 1;
   std::string error;
   const std::optional<ReceiverOptions> options = ParseReceiverOptions(args, error);
   if (!options) {
@@ -129,7 +134,6 @@ int RunReceiver(const std::vector<std::string>& args) {
   // Before any thread exists, so every thread inherits the mask and the signals wait for
   // the watcher instead of killing the process.
   BlockStopSignals();
-  IgnoreSigpipe();
   // Outlives the window and the services, so the summary counts everything.
   // Always there: without --stats it only closes the overlay's one-second intervals.
   auto stats = std::make_unique<StatsReporter>(options->stats);

@@ -6,10 +6,13 @@
 namespace orrin {
 
 // Turns SIGINT and SIGTERM into a call on a thread of our own, so the ordinary close path
-// (not an async-signal handler) handles Ctrl+C and `kill`.
+// (not an async-signal handler) handles Ctrl+C and `kill`. On Windows the console's Ctrl+C
+// and Ctrl+Break come as SIGINT, the console's close, log-off and shut-down as SIGTERM (on
+// the thread the system starts for them).
 //
 // BlockStopSignals must run on the main thread before any other thread exists: threads
-// inherit the mask, so the signals stay pending for the watcher to read.
+// inherit the mask, so the signals stay pending for the watcher to read. (Nothing to do on
+// Windows.)
 void BlockStopSignals();
 
 class SignalWatcher {
@@ -20,7 +23,7 @@ class SignalWatcher {
   SignalWatcher(const SignalWatcher&) = delete;
   SignalWatcher& operator=(const SignalWatcher&) = delete;
 
-  bool ok() const { return signalFd_ >= 0 && wakeFd_ >= 0; }
+  bool ok() const;
 
  private:
   void Run();

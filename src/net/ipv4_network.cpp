@@ -1,6 +1,5 @@
 #include "net/ipv4_network.h"
 
-#include <arpa/inet.h>
 
 #include <charconv>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <netinet/in.h>
+#include "net/socket_platform.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,16 +1,9 @@
 #include "support/host_identity.h"
 
-#include <arpa/inet.h>
-#include <ifaddrs.h>
-#include <net/if.h>
-#include <netdb.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <fstream>
 #include <limits>
-#include <memory>
 #include <sstream>
+
+#include "support/host_identity_platform.h"
 
 namespace orrin {
 namespace {
@@ -18,64 +11,6 @@ namespace {
 constexpr const char* FALLBACK_COMPUTER_NAME = "Windows-PC";
 constexpr const char* LOOPBACK_ADDRESS = "127.0.0.1";
 constexpr size_t MAX_COMPUTER_NAME = 15;
-
-struct AddrInfoDeleter {
-  void operator()(addrinfo* list) const { freeaddrinfo(list); }
-};
-struct IfAddrsDeleter {
-  void operator()(ifaddrs* list) const { freeifaddrs(list); }
-};
-
-std::unique_ptr<ifaddrs, IfAddrsDeleter> InterfacesThatAreUp() {
-  ifaddrs* raw = nullptr;
-  if (getifaddrs(&raw) != 0) return nullptr;
-  return std::unique_ptr<ifaddrs, IfAddrsDeleter>(raw);
-}
-
-bool IsUpIPv4(const ifaddrs* entry) {
-  return entry->ifa_addr != nullptr && entry->ifa_addr->sa_family == AF_INET && (entry->ifa_flags & IFF_UP) != 0;
-}
-
-std::vector<InterfaceAddress> ListInterfaceAddresses() {
-  std::vector<InterfaceAddress> found;
-  auto list = InterfacesThatAreUp();
-  for (const ifaddrs* entry = list.get(); entry != nullptr; entry = entry->ifa_next) {
-    if (!IsUpIPv4(entry)) continue;
-    char text[INET_ADDRSTRLEN] = {};
-    const auto* address = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
-    if (inet_ntop(AF_INET, &address->sin_addr, text, sizeof text) == nullptr) continue;
-    found.push_back({entry->ifa_name != nullptr ? entry->ifa_name : "", text});
-  }
-  return found;
-}
-
-std::string ReadDefaultRouteInterface() {
-  std::ifstream file("/proc/net/route");
-  if (!file) return {};
-  std::stringstream text;
-  text << file.rdbuf();
-  return DefaultRouteInterface(text.str());
-}
-
-std::vector<std::string> ResolverAddresses() {
-  char hostName[256] = {};
-  if (gethostname(hostName, sizeof hostName - 1) != 0) return {};
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* raw = nullptr;
-  if (getaddrinfo(hostName, nullptr, &hints, &raw) != 0) return {};
-  std::unique_ptr<addrinfo, AddrInfoDeleter> list(raw);
-
-  std::vector<std::string> addresses;
-  for (const addrinfo* entry = list.get(); entry != nullptr; entry = entry->ai_next) {
-    if (entry->ai_family != AF_INET || entry->ai_addr == nullptr) continue;
-    char text[INET_ADDRSTRLEN] = {};
-    const auto* address = reinterpret_cast<const sockaddr_in*>(entry->ai_addr);
-    if (inet_ntop(AF_INET, &address->sin_addr, text, sizeof text) != nullptr) addresses.emplace_back(text);
-  }
-  return addresses;
-}
 
 }  // namespace
 
@@ -85,11 +20,7 @@ std::string ShortComputerName(const std::string& hostName) {
   return name.empty() ? FALLBACK_COMPUTER_NAME : name;
 }
 
-std::string GetLocalComputerName() {
-  char hostName[256] = {};
-  if (gethostname(hostName, sizeof hostName - 1) != 0) return FALLBACK_COMPUTER_NAME;
-  return ShortComputerName(hostName);
-}
+std::string GetLocalComputerName() { return ShortComputerName(ReadComputerName()); }
 
 bool IsLoopbackAddress(const std::string& dottedAddress) {
   in_addr parsed{};
@@ -120,6 +51,11 @@ std::string ChooseLocalIPAddress(const std::vector<std::string>& candidates) {
     if (!IsLoopbackAddress(address) && address != "0.0.0.0") return address;
   }
   return LOOPBACK_ADDRESS;
+}
+
+in_addr_t DirectedBroadcast(in_addr_t address, unsigned prefixLength) {
+  if (prefixLength == 0 || prefixLength >= 31) return 0;
+  return htonl(ntohl(address) | (0xFFFFFFFFu >> prefixLength));
 }
 
 std::string DefaultRouteInterface(const std::string& routeTable) {
@@ -169,16 +105,6 @@ std::string AnswerAddressFor(const in_addr* reached) {
     if (inet_ntop(AF_INET, reached, text, sizeof text) != nullptr && !IsLoopbackAddress(text)) return text;
   }
   return GetLocalIPAddress();
-}
-
-std::vector<in_addr_t> LocalBroadcastAddresses() {
-  std::vector<in_addr_t> found;
-  auto list = InterfacesThatAreUp();
-  for (const ifaddrs* entry = list.get(); entry != nullptr; entry = entry->ifa_next) {
-    if (!IsUpIPv4(entry) || (entry->ifa_flags & IFF_BROADCAST) == 0 || entry->ifa_broadaddr == nullptr) continue;
-    found.push_back(reinterpret_cast<const sockaddr_in*>(entry->ifa_broadaddr)->sin_addr.s_addr);
-  }
-  return found;
 }
 
 }  // namespace orrin

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <netinet/in.h>
+#include "net/socket_platform.h"
 
 #include <string>
 #include <vector>
@@ -42,6 +42,9 @@ std::vector<std::string> OrderInterfaceAddresses(const std::vector<InterfaceAddr
                                                  const std::string& defaultRouteInterface);
 // The first candidate outside 127.0.0.0/8; "127.0.0.1" when there is none.
 std::string ChooseLocalIPAddress(const std::vector<std::string>& candidates);
+// The broadcast address (network byte order) of the network `address` (network byte order)
+// is on, from its prefix length: every host bit set. 0 for a /0, /31 or /32, which have none.
+in_addr_t DirectedBroadcast(in_addr_t address, unsigned prefixLength);
 // The interface of the default route in the text of /proc/net/route; empty when none.
 std::string DefaultRouteInterface(const std::string& routeTable);
 

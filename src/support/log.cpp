@@ -1,12 +1,10 @@
 #include "support/log.h"
 
-#include <poll.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <ctime>
 #include <mutex>
 
+#include "support/local_time.h"
 #include "support/log_writer.h"
 
 namespace orrin {
@@ -29,7 +27,7 @@ LogSink& Sink() {
 std::atomic<bool> writerGone{false};
 
 struct StreamWriter {
-  LogWriter writer{STDOUT_FILENO, STDERR_FILENO};
+  LogWriter writer{STANDARD_OUTPUT, STANDARD_ERROR};
   ~StreamWriter() { writerGone = true; }
 };
 
@@ -38,24 +36,15 @@ StreamWriter& Streams() {
   return streams;
 }
 
-// After the writer has gone (a destructor logging at exit): one attempt, only when the
-// stream takes it without waiting.
-void WriteIfReady(bool isError, const std::string& line) {
-  pollfd fd{isError ? STDERR_FILENO : STDOUT_FILENO, POLLOUT, 0};
-  if (::poll(&fd, 1, 0) == 1 && (fd.revents & POLLOUT)) {
-    [[maybe_unused]] ssize_t n = ::write(fd.fd, line.data(), line.size());
-  }
-}
-
-// Where a finished line goes: the test sink, then the standard stream's queue. Another
-// destination (a platform's debugger channel) is added here.
+// Where a finished line goes: the test sink, then the standard stream's queue (whose
+// writer also hands it to the platform's debugger channel, where there is one).
 void DeliverLine(bool isError, std::string line) {
   {
     std::lock_guard<std::mutex> lock(SinkMutex());
     if (Sink()) Sink()(isError, line);
   }
   if (writerGone) {
-    WriteIfReady(isError, line);
+    WriteStandardStreamIfReady(isError, line);
     return;
   }
   Streams().writer.Write(isError, std::move(line));
@@ -86,8 +75,7 @@ std::string FormatLogLine(int hour, int minute, int second, bool isError, std::s
 
 std::string StampedLogLine(bool isError, std::string_view message) {
   std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
+  const std::tm local = LocalTime(now);
   return FormatLogLine(local.tm_hour, local.tm_min, local.tm_sec, isError, message);
 }
 

@@ -36,6 +36,8 @@ class LogWriter {
 
   static constexpr std::chrono::milliseconds EXIT_DEADLINE{1000};
   static constexpr std::chrono::milliseconds EXIT_STALL{250};
+  // The most one write takes: a pipe's atomic write (PIPE_BUF on Linux).
+  static constexpr size_t CHUNK_BYTES = 4096;
 
   // Queues one finished line (line feed included) for stderr (`isError`) or stdout.
   void Write(bool isError, std::string line);
@@ -77,7 +79,17 @@ class LogWriter {
   bool quit_ = false;
   int wakeRead_ = -1;
   int wakeWrite_ = -1;
+  void* writerThread_ = nullptr;  // where writes block: a handle to cancel a stuck one at exit
   std::thread thread_;
 };
+
+// The standard streams' descriptors as LogWriter takes them.
+inline constexpr int STANDARD_OUTPUT = 1;
+inline constexpr int STANDARD_ERROR = 2;
+
+// One attempt to write `line` to standard output or error at once, only when the stream
+// takes it without waiting (for lines logged after the writer has gone). Where the platform
+// has a debugger channel (Windows), the writer and this hand every line to it as well.
+void WriteStandardStreamIfReady(bool isError, const std::string& line);
 
 }  // namespace orrin

@@ -1,32 +1,24 @@
 #include "support/user_dirs.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <sstream>
 
+#include "support/local_time.h"
+
 namespace orrin {
-namespace {
+
+std::filesystem::path PathFromUtf8(const std::string& text) {
+  return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
 
 bool IsFolder(const std::string& path) {
   std::error_code error;
-  return !path.empty() && std::filesystem::is_directory(path, error);
+  return !path.empty() && std::filesystem::is_directory(PathFromUtf8(path), error);
 }
 
-bool Exists(const std::string& path) {
+bool PathExists(const std::string& path) {
   std::error_code error;
-  return std::filesystem::exists(std::filesystem::symlink_status(path, error));
+  return std::filesystem::exists(std::filesystem::symlink_status(PathFromUtf8(path), error));
 }
-
-std::string Env(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr ? value : "";
-}
-
-}  // namespace
 
 std::string ParseUserDirs(const std::string& contents, const std::string& key, const std::string& home) {
   std::istringstream lines(contents);
@@ -44,24 +36,8 @@ std::string ParseUserDirs(const std::string& contents, const std::string& key, c
   return found;
 }
 
-std::string UserDir(const std::string& key) {
-  const std::string home = Env("HOME");
-  std::string folder = Env(key.c_str());
-  if (folder.empty()) {
-    std::string config = Env("XDG_CONFIG_HOME");
-    if (config.empty() && !home.empty()) config = home + "/.config";
-    std::ifstream file(config + "/user-dirs.dirs");
-    std::stringstream contents;
-    contents << file.rdbuf();
-    folder = ParseUserDirs(contents.str(), key, home);
-  }
-  if (IsFolder(folder)) return folder;
-  return IsFolder(home) ? home : ".";
-}
-
 std::string DatedName(std::time_t when, const std::string& extension) {
-  std::tm local{};
-  localtime_r(&when, &local);
+  const std::tm local = LocalTime(when);
   char text[64];
   std::strftime(text, sizeof text, "orrin-%Y%m%d-%H%M%S", &local);
   return text + extension;
@@ -77,32 +53,11 @@ std::string NumberedPath(const std::string& path, int n) {
 
 std::string UnusedPath(const std::string& folder, const std::string& name) {
   const std::string path = folder + "/" + name;
-  if (!Exists(path)) return path;
+  if (!PathExists(path)) return path;
   for (int n = 2;; ++n) {
     std::string numbered = NumberedPath(path, n);
-    if (!Exists(numbered)) return numbered;
+    if (!PathExists(numbered)) return numbered;
   }
-}
-
-bool WriteNewFile(const std::string& path, const ByteBuffer& bytes, std::string& error) {
-  if (Exists(path)) {
-    error = std::strerror(EEXIST);
-    return false;
-  }
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) {
-    error = std::strerror(errno);
-    return false;
-  }
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  const int writeErrno = errno;
-  const bool closed = std::fclose(file) == 0;
-  if (!written || !closed) {
-    error = std::strerror(!written ? writeErrno : errno);
-    std::remove(path.c_str());  // half a picture is no picture
-    return false;
-  }
-  return true;
 }
 
 }  // namespace orrin

@@ -1,21 +1,28 @@
 #pragma once
 
 #include <ctime>
+#include <filesystem>
 #include <string>
 
 #include "support/bytes.h"
 
 namespace orrin {
 
-// The user's own folders as the desktop names them (xdg-user-dirs): `key` is
-// "XDG_VIDEOS_DIR" or "XDG_PICTURES_DIR". The environment variable wins, then the line in
-// $XDG_CONFIG_HOME/user-dirs.dirs (~/.config/user-dirs.dirs); a folder that does not exist
-// falls back to the home folder, and that to the current one.
+// The user's own folders as the desktop names them: `key` is "XDG_VIDEOS_DIR" or
+// "XDG_PICTURES_DIR". The environment variable of that name wins, then the desktop's own
+// (xdg-user-dirs: the line in $XDG_CONFIG_HOME/user-dirs.dirs, ~/.config/user-dirs.dirs;
+// Windows: the known folders Videos and Pictures); a folder that does not exist falls back
+// to the home folder, and that to the current one. UTF-8.
 std::string UserDir(const std::string& key);
 
 // The folder `key` names in the text of a user-dirs.dirs file (`KEY="$HOME/Videos"`, with
 // $HOME expanded); empty when the file does not name it.
 std::string ParseUserDirs(const std::string& contents, const std::string& key, const std::string& home);
+
+// File names are UTF-8 everywhere, whatever the platform's own encoding of paths.
+std::filesystem::path PathFromUtf8(const std::string& text);
+bool IsFolder(const std::string& path);
+bool PathExists(const std::string& path);
 
 // "orrin-20261209-015000" + extension, from local time.
 std::string DatedName(std::time_t when, const std::string& extension);

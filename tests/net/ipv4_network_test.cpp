@@ -1,4 +1,4 @@
-#include <arpa/inet.h>
+#include "net/socket_platform.h"
 #include <gtest/gtest.h>
 
 #include "net/ipv4_network.h"

@@ -1,10 +1,16 @@
-#include <arpa/inet.h>
+#include "net/socket_platform.h"
 #include <gtest/gtest.h>
 
 #include "support/host_identity.h"
 
 namespace orrin {
 namespace {
+
+std::string FormatDotted(const in_addr& address) {
+  char text[INET_ADDRSTRLEN] = {};
+  inet_ntop(AF_INET, &address, text, sizeof text);
+  return text;
+}
 
 TEST(ComputerName, ShortNameRules) {
   EXPECT_EQ(ShortComputerName("office-pc"), "office-pc");
@@ -80,6 +86,34 @@ TEST(LocalAddress, ThisMachineGivesADottedQuadOutsideLoopbackWhenItHasOne) {
   const std::string fromInterfaces = GetInterfaceIPAddress();
   if (!IsLoopbackAddress(fromInterfaces)) {
     EXPECT_EQ(ip, fromInterfaces);
+  }
+}
+
+// Windows lists no broadcast addresses: they come from each address's prefix, and a probe
+// from one of them must be told from a host's.
+TEST(LocalAddress, BroadcastAddressFollowsFromThePrefix) {
+  auto broadcast = [](const char* address, unsigned prefix) {
+    in_addr parsed{};
+    inet_pton(AF_INET, address, &parsed);
+    in_addr result{};
+    result.s_addr = DirectedBroadcast(parsed.s_addr, prefix);
+    return FormatDotted(result);
+  };
+  EXPECT_EQ(broadcast("192.168.1.20", 24), "192.168.1.255");
+  EXPECT_EQ(broadcast("10.1.2.3", 8), "10.255.255.255");
+  EXPECT_EQ(broadcast("172.16.5.4", 20), "172.16.15.255");
+  EXPECT_EQ(broadcast("192.168.1.20", 30), "192.168.1.23");
+  // Point-to-point and host routes have none; a /0 would be every address.
+  for (unsigned prefix : {0u, 31u, 32u}) EXPECT_EQ(broadcast("192.168.1.20", prefix), "0.0.0.0") << prefix;
+}
+
+TEST(LocalAddress, ThisMachinesBroadcastAddressesAreNoHostAddresses) {
+  for (in_addr_t address : LocalBroadcastAddresses()) {
+    in_addr value{};
+    value.s_addr = address;
+    const std::string text = FormatDotted(value);
+    EXPECT_NE(text, GetInterfaceIPAddress());
+    EXPECT_NE(ntohl(address) & 1u, 0u) << text;  // at least the last host bit is set
   }
 }
 

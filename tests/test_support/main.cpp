@@ -14,7 +14,8 @@ class FreshThinning : public testing::EmptyTestEventListener {
 }  // namespace
 
 int main(int argc, char** argv) {
-  orrin::IgnoreSigpipe();
+  int socketError = 0;
+  if (!orrin::StartSockets(socketError)) return 1;
   // Tests look for the lines of each message they send; the sampling of the normal level
   // has tests of its own.
   orrin::SetLogLevel(orrin::LogLevel::Verbose);

@@ -1,9 +1,5 @@
 #include "discovery_client.h"
 
-#include <arpa/inet.h>
-#include <poll.h>
-#include <sys/socket.h>
-
 #include <chrono>
 #include <cstring>
 
@@ -34,20 +30,18 @@ constexpr std::string_view PROBES[] = {DISCOVERY_REQUEST, ANDROID_DISCOVERY_REQU
 
 std::vector<ReceiverInfo> DiscoverUdp(const sockaddr_in& target, Clock::time_point deadline, std::string& error) {
   std::vector<ReceiverInfo> found;
-  Socket s(::socket(AF_INET, SOCK_DGRAM, 0));
+  Socket s(OpenSocket(SOCK_DGRAM));
   SetIntOption(s.Fd(), SOL_SOCKET, SO_BROADCAST, 1);
   for (std::string_view probe : PROBES) {
-    if (::sendto(s.Fd(), probe.data(), probe.size(), 0, reinterpret_cast<const sockaddr*>(&target), sizeof target) < 0) {
-      error = std::string("could not send the probe: ") + std::strerror(errno);
+    if (SendDatagram(s.Fd(), probe.data(), probe.size(), target) < 0) {
+      error = "could not send the probe: " + SocketErrorText(LastSocketError());
       return found;
     }
   }
   char buffer[2048];
   while (true) {
-    pollfd p{s.Fd(), POLLIN, 0};
-    int ready = ::poll(&p, 1, RemainingMs(deadline));
-    if (ready <= 0) break;
-    ssize_t n = ::recv(s.Fd(), buffer, sizeof buffer, 0);
+    if (WaitReadable(s.Fd(), RemainingMs(deadline)) <= 0) break;
+    long n = ReceiveOnce(s.Fd(), buffer, sizeof buffer);
     if (n > 0) AddDistinct(found, std::string(buffer, static_cast<size_t>(n)));
   }
   return found;
@@ -56,18 +50,17 @@ std::vector<ReceiverInfo> DiscoverUdp(const sockaddr_in& target, Clock::time_poi
 std::vector<ReceiverInfo> DiscoverTcp(const sockaddr_in& target, Clock::time_point deadline, std::string& error) {
   std::vector<ReceiverInfo> found;
   for (std::string_view probe : PROBES) {
-    Socket s(::socket(AF_INET, SOCK_STREAM, 0));
+    Socket s(OpenSocket(SOCK_STREAM));
     if (::connect(s.Fd(), reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) {
-      error = std::string("could not connect to the TCP discovery port: ") + std::strerror(errno);
+      error = "could not connect to the TCP discovery port: " + SocketErrorText(LastSocketError());
       return found;
     }
     SendOnce(s.Fd(), probe.data(), probe.size());
     std::string answer;
     char buffer[2048];
     while (true) {
-      pollfd p{s.Fd(), POLLIN, 0};
-      if (::poll(&p, 1, RemainingMs(deadline)) <= 0) break;
-      ssize_t n = ::recv(s.Fd(), buffer, sizeof buffer, 0);
+      if (WaitReadable(s.Fd(), RemainingMs(deadline)) <= 0) break;
+      long n = ReceiveOnce(s.Fd(), buffer, sizeof buffer);
       if (n <= 0) break;  // the receiver closes after its one answer
       answer.append(buffer, static_cast<size_t>(n));
     }

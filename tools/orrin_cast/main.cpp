@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <numbers>
 #include <thread>
 
 #include "discovery_client.h"
@@ -101,7 +102,7 @@ ByteBuffer MakeTone(double hz, size_t firstSample, size_t bytes) {
   ByteBuffer pcm(bytes);
   for (size_t i = 0; i + 1 < bytes; i += 2) {
     double t = static_cast<double>(firstSample + i / 2) / 16000.0;
-    auto sample = static_cast<int16_t>(std::lround(8000.0 * std::sin(2 * M_PI * hz * t)));
+    auto sample = static_cast<int16_t>(std::lround(8000.0 * std::sin(2 * std::numbers::pi * hz * t)));
     pcm[i] = static_cast<uint8_t>(sample & 0xFF);
     pcm[i + 1] = static_cast<uint8_t>((sample >> 8) & 0xFF);
   }
@@ -282,7 +283,11 @@ int RunCast(const Options& o) {
 
 int main(int argc, char** argv) {
   using namespace orrin::cast;
-  orrin::IgnoreSigpipe();
+  int socketError = 0;
+  if (!orrin::StartSockets(socketError)) {
+    std::cerr << "orrin-cast: sockets cannot be used: " << orrin::SocketErrorText(socketError) << "\n";
+    return 1;
+  }
   std::signal(SIGINT, [](int) { interrupted = true; });
   std::signal(SIGTERM, [](int) { interrupted = true; });
 

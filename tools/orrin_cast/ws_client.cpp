@@ -1,12 +1,5 @@
 #include "ws_client.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -20,34 +13,19 @@ namespace orrin::cast {
 namespace {
 
 // Connects with a deadline (a blocking connect to an unreachable host can hang for minutes).
-int ConnectWithin(const addrinfo& target, Clock::time_point deadline, std::string& detail) {
-  int fd = ::socket(target.ai_family, SOCK_STREAM, 0);
-  if (fd < 0) {
-    detail = std::string("socket: ") + std::strerror(errno);
-    return -1;
+SocketHandle ConnectTo(const addrinfo& target, Clock::time_point deadline, std::string& detail) {
+  SocketHandle fd = OpenSocket(SOCK_STREAM);
+  if (fd == INVALID_SOCKET_HANDLE) {
+    detail = "socket: " + SocketErrorText(LastSocketError());
+    return INVALID_SOCKET_HANDLE;
   }
-  int flags = fcntl(fd, F_GETFL, 0);
-  fcntl(fd, F_SETFL, flags | O_NONBLOCK);
-  int rc = ::connect(fd, target.ai_addr, target.ai_addrlen);
-  if (rc != 0 && errno == EINPROGRESS) {
-    pollfd p{fd, POLLOUT, 0};
-    if (::poll(&p, 1, RemainingMs(deadline)) == 1) {
-      int error = 0;
-      socklen_t len = sizeof error;
-      getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len);
-      rc = error == 0 ? 0 : -1;
-      errno = error;
-    } else {
-      errno = ETIMEDOUT;
-    }
+  Socket owned(fd);
+  if (int error = ConnectWithin(fd, target.ai_addr, static_cast<socklen_t>(target.ai_addrlen), RemainingMs(deadline));
+      error != 0) {
+    detail = SocketErrorText(error);
+    return INVALID_SOCKET_HANDLE;
   }
-  if (rc != 0) {
-    detail = std::strerror(errno);
-    ::close(fd);
-    return -1;
-  }
-  fcntl(fd, F_SETFL, flags);
-  return fd;
+  return owned.Release();
 }
 
 std::string Lower(std::string text) {
@@ -89,11 +67,11 @@ WsClient::Status WsClient::Connect(const std::string& host, int port, double tim
     detail = "could not connect to " + host + ":" + std::to_string(port) + ": " + gai_strerror(rc);
     return Status::ConnectFailed;
   }
-  int fd = -1;
+  SocketHandle fd = INVALID_SOCKET_HANDLE;
   std::string why;
-  for (addrinfo* a = list; a != nullptr && fd < 0; a = a->ai_next) fd = ConnectWithin(*a, deadline, why);
+  for (addrinfo* a = list; a != nullptr && fd == INVALID_SOCKET_HANDLE; a = a->ai_next) fd = ConnectTo(*a, deadline, why);
   freeaddrinfo(list);
-  if (fd < 0) {
+  if (fd == INVALID_SOCKET_HANDLE) {
     detail = "could not connect to " + host + ":" + std::to_string(port) + ": " + why;
     return Status::ConnectFailed;
   }
@@ -114,13 +92,12 @@ WsClient::Status WsClient::Connect(const std::string& host, int port, double tim
   // Read byte by byte up to the blank line, so no frame byte after it is taken.
   std::string response;
   while (response.size() < 8192 && response.find("\r\n\r\n") == std::string::npos) {
-    pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, RemainingMs(deadline)) != 1) {
+    if (WaitReadable(fd, RemainingMs(deadline)) != 1) {
       detail = "no handshake answer from the receiver within " + std::to_string(timeoutSeconds) + " s";
       return Status::HandshakeRefused;
     }
     char c;
-    if (::recv(fd, &c, 1, 0) != 1) {
+    if (ReceiveOnce(fd, &c, 1) != 1) {
       detail = "the receiver closed the connection during the handshake";
       return Status::HandshakeRefused;
     }
@@ -148,7 +125,7 @@ WsClient::Status WsClient::SendFrame(uint8_t opcode, bool fin, const uint8_t* da
   while (sent < frame_.size()) {
     long n = SendOnce(socket_.Fd(), frame_.data() + sent, frame_.size() - sent);
     if (n <= 0) {
-      detail = std::strerror(errno);
+      detail = SocketErrorText(LastSocketError());
       return Status::ConnectionLost;
     }
     sent += static_cast<size_t>(n);
@@ -184,10 +161,9 @@ bool WsClient::WaitForPong(int timeoutMs) {
   auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   FrameParser parser;
   while (true) {
-    pollfd p{socket_.Fd(), POLLIN, 0};
-    if (::poll(&p, 1, RemainingMs(deadline)) != 1) return false;
+    if (WaitReadable(socket_.Fd(), RemainingMs(deadline)) != 1) return false;
     std::span<uint8_t> space = parser.Space();
-    ssize_t n = ::recv(socket_.Fd(), space.data(), space.size(), 0);
+    long n = ReceiveOnce(socket_.Fd(), space.data(), space.size());
     if (n <= 0) return false;
     FrameEvent event = parser.Advance(static_cast<size_t>(n));
     if (event.kind == FrameEventKind::Ignored && event.opcode == WS_OPCODE_PONG) return true;
@@ -195,21 +171,13 @@ bool WsClient::WaitForPong(int timeoutMs) {
   }
 }
 
-bool WsClient::PeerClosed() {
-  pollfd p{socket_.Fd(), POLLIN, 0};
-  if (::poll(&p, 1, 0) != 1) return false;
-  if (p.revents & (POLLHUP | POLLERR)) return true;
-  char buffer[4096];
-  ssize_t n = ::recv(socket_.Fd(), buffer, sizeof buffer, MSG_DONTWAIT);
-  return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
-}
+bool WsClient::PeerClosed() { return PeerHasClosed(socket_.Fd()); }
 
 bool WsClient::WaitForPeerClose(int timeoutMs) {
   auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   while (Clock::now() < deadline) {
     if (PeerClosed()) return true;
-    pollfd p{socket_.Fd(), POLLIN, 0};
-    ::poll(&p, 1, std::min(RemainingMs(deadline), 100));
+    WaitReadable(socket_.Fd(), std::min(RemainingMs(deadline), 100));
   }
   return false;
 }

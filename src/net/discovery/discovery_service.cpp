@@ -1,9 +1,5 @@
 #include "net/discovery/discovery_service.h"
 
-#include <arpa/inet.h>
-#include <sys/socket.h>
-
-#include <cerrno>
 #include <chrono>
 #include <exception>
 #include <system_error>
@@ -63,8 +59,8 @@ void DiscoveryService::Stop() {
   if (!running) return;
   running = false;
   {
-    // close() would not end a blocked recvfrom/accept here; shutting the sockets down does,
-    // at once, instead of after the next receive time-out.
+    // Closing would race with the threads still using the sockets; waking them ends a
+    // blocked recvfrom/accept at once, instead of after the next receive time-out.
     std::lock_guard<std::mutex> lock(socketMutex);
     udpSocket.Wake();
     tcpSocket.Wake();
@@ -88,15 +84,15 @@ std::string DiscoveryService::BuildResponse(const in_addr* reached) const {
   return BuildDiscoveryResponse(deviceName, AnswerAddressFor(reached), port);
 }
 
-int DiscoveryService::OpenListeningSocket(Socket& slot, int type, const char* kind) {
-  Socket created(::socket(AF_INET, type | SOCK_CLOEXEC, 0));
+SocketHandle DiscoveryService::OpenListeningSocket(Socket& slot, int type, const char* kind) {
+  Socket created(OpenSocket(type));
   if (!created.Valid()) {
     LogError(std::string("Failed to create ") + kind + " socket: " + Code(LastSocketError()));
-    return -1;
+    return INVALID_SOCKET_HANDLE;
   }
-  int fd = created.Fd();
+  SocketHandle fd = created.Fd();
   // Option results are not checked: without them discovery still works, only less well.
-  SetIntOption(fd, SOL_SOCKET, SO_REUSEADDR, 1);
+  AllowQuickRebind(fd);
   // No SO_BROADCAST: receiving broadcast probes needs none, and without it an answer can
   // never go out as a broadcast.
   if (type == SOCK_DGRAM) EnableDestinationAddress(fd);
@@ -115,7 +111,7 @@ int DiscoveryService::OpenListeningSocket(Socket& slot, int type, const char* ki
     int error = LastSocketError();
     LogError(std::string("Failed to bind ") + kind + " socket: " + Code(error));
     CloseListeningSocket(slot);
-    return -1;
+    return INVALID_SOCKET_HANDLE;
   }
   return fd;
 }
@@ -132,8 +128,8 @@ void DiscoveryService::PauseAfterError() {
 
 void DiscoveryService::UdpListenerThread() {
   LogInfo("UDP广播监听线程已启动，端口: " + std::to_string(DISCOVERY_UDP_PORT));
-  int fd = OpenListeningSocket(udpSocket, SOCK_DGRAM, "UDP");
-  if (fd < 0) return;
+  SocketHandle fd = OpenListeningSocket(udpSocket, SOCK_DGRAM, "UDP");
+  if (fd == INVALID_SOCKET_HANDLE) return;
 
   char buffer[DISCOVERY_BUFFER_SIZE];
   bool lastFailed = false;
@@ -151,7 +147,7 @@ void DiscoveryService::UdpListenerThread() {
     // 0: an empty datagram, or Stop's wake-up; the loop test tells them apart.
     if (received == 0) continue;
     int error = LastSocketError();
-    if (IsTimeoutError(error) || error == EINTR || !running) continue;
+    if (IsTimeoutError(error) || IsInterruptedError(error) || !running) continue;
     // Errors here concern one datagram (or an ICMP report about an earlier reply); the
     // listener stays up for the next sender. Only Stop ends it.
     LogError("UDP receive error: " + Code(error));
@@ -163,19 +159,18 @@ void DiscoveryService::UdpListenerThread() {
   LogInfo("UDP广播监听线程已退出");
 }
 
-void DiscoveryService::HandleUdpRequest(int socket, const sockaddr_in& clientAddr, const in_addr& reached,
+void DiscoveryService::HandleUdpRequest(SocketHandle socket, const sockaddr_in& clientAddr, const in_addr& reached,
                                         std::string_view request) {
   if (!IsDiscoveryRequest(request) || !MayAnswerUdp(clientAddr)) return;
   std::string response = BuildResponse(&reached);
   // From the listening socket, so the answer comes from port 8888, back to the sender's
   // own address and port (a unicast reply even to a broadcast probe).
-  ssize_t sent = ::sendto(socket, response.data(), response.size(), MSG_NOSIGNAL,
-                          reinterpret_cast<const sockaddr*>(&clientAddr), sizeof clientAddr);
-  if (sent == static_cast<ssize_t>(response.size())) {
+  long sent = SendDatagram(socket, response.data(), response.size(), clientAddr);
+  if (sent == static_cast<long>(response.size())) {
     LogInfoThinned(udpAnswerLines, "发送UDP发现响应到: " + FormatAddress(clientAddr), FormatIPv4(clientAddr.sin_addr));
   } else if (running) {
     // While stopping, the wake-up has shut the socket down under this reply: no failure.
-    LogError("Failed to send UDP response: " + Code(sent < 0 ? LastSocketError() : EMSGSIZE));
+    LogError("Failed to send UDP response: " + Code(sent < 0 ? LastSocketError() : SOCKET_MESSAGE_SIZE_ERROR));
   }
 }
 
@@ -204,8 +199,8 @@ bool DiscoveryService::MayAnswerUdp(const sockaddr_in& clientAddr) {
 
 void DiscoveryService::TcpListenerThread() {
   LogInfo("TCP发现服务线程已启动，端口: " + std::to_string(DISCOVERY_TCP_PORT));
-  int fd = OpenListeningSocket(tcpSocket, SOCK_STREAM, "TCP");
-  if (fd < 0) return;
+  SocketHandle fd = OpenListeningSocket(tcpSocket, SOCK_STREAM, "TCP");
+  if (fd == INVALID_SOCKET_HANDLE) return;
   if (::listen(fd, SOMAXCONN) != 0) {
     int error = LastSocketError();
     LogError("Failed to listen on TCP socket: " + Code(error));
@@ -215,9 +210,8 @@ void DiscoveryService::TcpListenerThread() {
 
   while (running) {
     sockaddr_in clientAddr{};
-    socklen_t addressLength = sizeof clientAddr;
-    int accepted = ::accept4(fd, reinterpret_cast<sockaddr*>(&clientAddr), &addressLength, SOCK_CLOEXEC);
-    if (accepted >= 0) {
+    SocketHandle accepted = AcceptConnection(fd, clientAddr);
+    if (accepted != INVALID_SOCKET_HANDLE) {
       Socket connection(accepted);
       if (!IsAllowed(clientAddr, outsiderLines, "Connection from outside the allowed networks closed: ")) continue;
       if (!LaunchTcpReply(std::move(connection))) {
@@ -229,7 +223,7 @@ void DiscoveryService::TcpListenerThread() {
       continue;
     }
     int error = LastSocketError();
-    if (IsTimeoutError(error) || error == EINTR || !running) continue;
+    if (IsTimeoutError(error) || IsInterruptedError(error) || !running) continue;
     // Keep accepting; a repeating error (out of descriptors, say) is retried after a pause.
     LogError("TCP accept error: " + Code(error));
     PauseAfterError();
@@ -286,11 +280,11 @@ void DiscoveryService::StopTcpReplies() {
   for (TcpReply& reply : remaining) reply.thread.join();
 }
 
-void DiscoveryService::HandleTcpClient(int clientSocket) {
+void DiscoveryService::HandleTcpClient(SocketHandle clientSocket) {
   char buffer[DISCOVERY_BUFFER_SIZE];
   // One read per connection: a probe comes whole in one segment, and a client that
   // trickles bytes gets no second chance to hold the thread.
-  ssize_t received = ::recv(clientSocket, buffer, DISCOVERY_MAX_READ, 0);
+  long received = ReceiveOnce(clientSocket, buffer, DISCOVERY_MAX_READ);
   if (received <= 0) return;
   if (!IsDiscoveryRequest(std::string_view(buffer, static_cast<size_t>(received)))) return;
 
@@ -299,12 +293,11 @@ void DiscoveryService::HandleTcpClient(int clientSocket) {
   long sent = SendOnce(clientSocket, response.data(), response.size());
   if (sent != static_cast<long>(response.size())) {
     // Do not claim a reply that never left.
-    LogError("Failed to send TCP response: " + Code(sent < 0 ? LastSocketError() : EMSGSIZE));
+    LogError("Failed to send TCP response: " + Code(sent < 0 ? LastSocketError() : SOCKET_MESSAGE_SIZE_ERROR));
     return;
   }
   sockaddr_in peer{};
-  socklen_t peerLength = sizeof peer;
-  if (::getpeername(clientSocket, reinterpret_cast<sockaddr*>(&peer), &peerLength) == 0) {
+  if (PeerAddressOf(clientSocket, peer)) {
     LogInfoThinned(tcpAnswerLines, "发送TCP发现响应到: " + FormatAddress(peer), FormatIPv4(peer.sin_addr));
   }
 }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <netinet/in.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -58,15 +57,15 @@ class DiscoveryService {
   };
 
   void UdpListenerThread();
-  void HandleUdpRequest(int socket, const sockaddr_in& clientAddr, const in_addr& reached,
+  void HandleUdpRequest(SocketHandle socket, const sockaddr_in& clientAddr, const in_addr& reached,
                         std::string_view request);
   void TcpListenerThread();
-  void HandleTcpClient(int clientSocket);
+  void HandleTcpClient(SocketHandle clientSocket);
   // `reached`: the local address the probe arrived at, null when unknown.
   std::string BuildResponse(const in_addr* reached) const;
 
   // Creates the socket and keeps it in `slot` (so Stop can wake it); invalid on failure.
-  int OpenListeningSocket(Socket& slot, int type, const char* kind);
+  SocketHandle OpenListeningSocket(Socket& slot, int type, const char* kind);
   void CloseListeningSocket(Socket& slot);
   // Waits a moment after a failed receive or accept so that an error which repeats does
   // not spin; Stop cuts the wait short.

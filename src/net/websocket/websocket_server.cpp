@@ -1,9 +1,5 @@
 #include "net/websocket/websocket_server.h"
 
-#include <arpa/inet.h>
-#include <sys/socket.h>
-
-#include <cerrno>
 #include <chrono>
 #include <exception>
 #include <functional>
@@ -36,10 +32,9 @@ LogThinner abandonedMessages(SENDER_FAULT_EVERY);
 LogThinner oversizedFrames(SENDER_FAULT_EVERY);
 
 // The peer's IPv4 address (no port: a flood comes from many ports of one host).
-std::string PeerSource(int socket) {
+std::string PeerSource(SocketHandle socket) {
   sockaddr_in peer{};
-  socklen_t length = sizeof peer;
-  if (::getpeername(socket, reinterpret_cast<sockaddr*>(&peer), &length) != 0) return {};
+  if (!PeerAddressOf(socket, peer)) return {};
   return FormatIPv4(peer.sin_addr);
 }
 
@@ -64,10 +59,10 @@ bool WebSocketServer::Start() {
     if (errorCallback) errorCallback(text);
     return false;
   };
-  // Close-on-exec: programs we start (tests start clients) must not inherit our sockets.
-  Socket listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
+  // Not inherited: programs we start (tests start clients) must not hold our sockets.
+  Socket listener(OpenSocket(SOCK_STREAM));
   if (!listener.Valid()) return fail("Failed to create server socket: " + Code(LastSocketError()));
-  SetIntOption(listener.Fd(), SOL_SOCKET, SO_REUSEADDR, 1);
+  AllowQuickRebind(listener.Fd());
 
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -117,14 +112,7 @@ void WebSocketServer::Stop() {
   LogInfo("WebSocket服务器已停止");
 }
 
-int WebSocketServer::ListeningPort() const {
-  int fd = serverSocket.Fd();
-  if (fd < 0) return 0;
-  sockaddr_in address{};
-  socklen_t length = sizeof address;
-  if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) return 0;
-  return ntohs(address.sin_port);
-}
+int WebSocketServer::ListeningPort() const { return BoundPort(serverSocket.Fd()); }
 
 void WebSocketServer::PauseAfterAcceptFailure() {
   std::unique_lock<std::mutex> lock(pauseMutex);
@@ -135,11 +123,12 @@ void WebSocketServer::ServerThread() {
   LogInfo("WebSocket服务器线程已启动");
   while (running) {
     sockaddr_in clientAddr{};
-    socklen_t clientAddrLen = sizeof clientAddr;
-    int fd = ::accept4(serverSocket.Fd(), reinterpret_cast<sockaddr*>(&clientAddr), &clientAddrLen, SOCK_CLOEXEC);
-    if (fd < 0) {
+    SocketHandle fd = AcceptConnection(serverSocket.Fd(), clientAddr);
+    if (fd == INVALID_SOCKET_HANDLE) {
       int code = LastSocketError();
-      if (running && code != EINTR) {
+      // A time-out only means the accept looks at `running` again (it waits in steps where
+      // nothing else would end it).
+      if (running && !IsInterruptedError(code) && !IsTimeoutError(code)) {
         LogError("Accept failed: " + Code(code));
         PauseAfterAcceptFailure();
       }
@@ -191,7 +180,7 @@ void WebSocketServer::Accept(Socket accepted, const sockaddr_in& clientAddr) {
 }
 
 void WebSocketServer::ClientThread(Connection& connection) {
-  const int socket = connection.clientSocket.Fd();
+  const SocketHandle socket = connection.clientSocket.Fd();
   auto closeQuietly = [&] {
     try {
       CloseClient(connection);
@@ -328,7 +317,7 @@ std::string WebSocketServer::GenerateAcceptKey(const std::string& clientKey) con
   return AcceptKeyFor(clientKey);
 }
 
-bool WebSocketServer::PerformHandshake(int socket) {
+bool WebSocketServer::PerformHandshake(SocketHandle socket) {
   try {
     return PerformHandshakeUnguarded(socket);
   } catch (const std::exception& e) {
@@ -339,7 +328,7 @@ bool WebSocketServer::PerformHandshake(int socket) {
   return false;
 }
 
-bool WebSocketServer::PerformHandshakeUnguarded(int socket) {
+bool WebSocketServer::PerformHandshakeUnguarded(SocketHandle socket) {
   const int timeout = receiveTimeoutMs;
   // One deadline for the whole request: a request split over several segments is read
   // whole, and a sender that trickles bytes cannot hold the connection open for ever.
@@ -350,17 +339,17 @@ bool WebSocketServer::PerformHandshakeUnguarded(int socket) {
   while (!HandshakeRequestComplete(received)) {
     uint32_t elapsed = TicksBetween(start, Tick());
     long result = -1;
-    int code = EAGAIN;
+    int code = SOCKET_TIMEOUT_ERROR;
     if (elapsed < static_cast<uint32_t>(timeout)) {
       SetReceiveTimeout(socket, timeout - static_cast<int>(elapsed));
-      result = ::recv(socket, buffer, MAX_HANDSHAKE_REQUEST - received.size(), 0);
+      result = ReceiveOnce(socket, buffer, MAX_HANDSHAKE_REQUEST - received.size());
       code = result < 0 ? LastSocketError() : 0;
     }
     if (result > 0) {
       received.append(buffer, static_cast<size_t>(result));
       continue;
     }
-    if (result < 0 && code == EINTR) continue;
+    if (result < 0 && IsInterruptedError(code)) continue;
     // A sender that sent something and then finished writing gets an answer to what it sent.
     if (result == 0 && !received.empty()) break;
     LogErrorThinned(handshakeFailures, "Failed to receive handshake request, error: " + Code(code),
@@ -397,10 +386,10 @@ bool WebSocketServer::PerformHandshakeUnguarded(int socket) {
   return false;
 }
 
-bool WebSocketServer::ReceiveFrame(int socket) {
+bool WebSocketServer::ReceiveFrame(SocketHandle socket) {
   for (;;) {
     std::span<uint8_t> space = frameParser.Space();
-    long result = ::recv(socket, space.data(), space.size(), 0);
+    long result = ReceiveOnce(socket, space.data(), space.size());
     if (result > 0) {
       FrameEvent event = frameParser.Advance(static_cast<size_t>(result));
       if (event.abandonedBytes != 0) {
@@ -428,7 +417,7 @@ bool WebSocketServer::ReceiveFrame(int socket) {
       return true;
     }
     int code = result < 0 ? LastSocketError() : 0;
-    if (result < 0 && code == EINTR) continue;
+    if (result < 0 && IsInterruptedError(code)) continue;
     // Only a failed receive can be a time-out; zero bytes means the sender closed.
     bool timedOut = result < 0 && IsTimeoutError(code);
     // After a time-out the parser keeps the part of the frame it has, and the next call
@@ -455,7 +444,7 @@ bool WebSocketServer::ReceiveFrame(int socket) {
   }
 }
 
-bool WebSocketServer::SendPong(int socket, const ByteBuffer& payload) {
+bool WebSocketServer::SendPong(SocketHandle socket, const ByteBuffer& payload) {
   ByteBuffer pongFrame = EncodeFrame(WS_OPCODE_PONG, true, payload);
   return SendOnce(socket, pongFrame.data(), pongFrame.size()) == static_cast<long>(pongFrame.size());
 }

@@ -86,17 +86,17 @@ class WebSocketServer {
   void ReapFinishedConnections();
   void PauseAfterAcceptFailure();
 
-  bool PerformHandshake(int socket);
-  bool PerformHandshakeUnguarded(int socket);
-  bool ReceiveFrame(int socket);
-  bool SendPong(int socket, const ByteBuffer& payload);
+  bool PerformHandshake(SocketHandle socket);
+  bool PerformHandshakeUnguarded(SocketHandle socket);
+  bool ReceiveFrame(SocketHandle socket);
+  bool SendPong(SocketHandle socket, const ByteBuffer& payload);
   void ProcessWebSocketFrame(const ByteBuffer& message);
 
   int port;
   Socket serverSocket;
   // Guards the list, `current`, each entry's `finished`/`evicted`, and every Wake and Close
   // of a connection's socket: only its own thread closes it, and a Wake never reaches a
-  // descriptor number that was closed meanwhile and reused.
+  // socket number that was closed meanwhile and reused.
   std::mutex connectionsMutex;
   std::list<Connection> connections;
   Connection* current = nullptr;

@@ -1,6 +1,6 @@
 #include "net/discovery/discovery_protocol.h"
 
-#include <arpa/inet.h>
+#include "net/socket_platform.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,5 @@
 #include "probe_client.h"
 
-#include <arpa/inet.h>
-#include <poll.h>
-#include <sys/socket.h>
-
-#include <fstream>
 #include <thread>
 
 #include "net/discovery/discovery_protocol.h"
@@ -20,40 +15,14 @@ sockaddr_in Loopback(int port) {
   return address;
 }
 
-bool WaitReadable(int fd, std::chrono::steady_clock::time_point deadline) {
+bool ReadableBefore(SocketHandle fd, std::chrono::steady_clock::time_point deadline) {
   auto left =
       std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
   if (left.count() <= 0) return false;
-  pollfd p{fd, POLLIN, 0};
-  return ::poll(&p, 1, static_cast<int>(left.count())) > 0;
+  return WaitReadable(fd, static_cast<int>(left.count())) > 0;
 }
 
 }  // namespace
-
-int ThreadCount() {
-  std::ifstream status("/proc/self/status");
-  std::string key;
-  while (status >> key) {
-    if (key == "Threads:") {
-      int n = 0;
-      status >> n;
-      return n;
-    }
-  }
-  return -1;
-}
-
-int BaselineThreadCount() {
-  std::thread([] {}).join();
-  int count = -1;
-  WaitUntil([&] {
-    int before = ThreadCount();
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    count = ThreadCount();
-    return count == before;
-  });
-  return count;
-}
 
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
   auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -64,32 +33,28 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
   return true;
 }
 
-UdpProbeClient::UdpProbeClient(int port) : socket(::socket(AF_INET, SOCK_DGRAM, 0)), target(Loopback(port)) {
+UdpProbeClient::UdpProbeClient(int port) : socket(OpenSocket(SOCK_DGRAM)), target(Loopback(port)) {
   sockaddr_in local = Loopback(0);
   ::bind(socket.Fd(), reinterpret_cast<sockaddr*>(&local), sizeof local);
-  socklen_t length = sizeof local;
-  ::getsockname(socket.Fd(), reinterpret_cast<sockaddr*>(&local), &length);
-  localPort = ntohs(local.sin_port);
+  localPort = BoundPort(socket.Fd());
 }
 
 void UdpProbeClient::Send(const std::string& bytes) const {
-  ::sendto(socket.Fd(), bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&target),
-           sizeof target);
+  SendDatagram(socket.Fd(), bytes.data(), bytes.size(), target);
 }
 
 std::optional<UdpProbeClient::Reply> UdpProbeClient::Receive(std::chrono::milliseconds timeout) const {
-  if (!WaitReadable(socket.Fd(), std::chrono::steady_clock::now() + timeout)) return std::nullopt;
+  if (!ReadableBefore(socket.Fd(), std::chrono::steady_clock::now() + timeout)) return std::nullopt;
   char buffer[65536];
   sockaddr_in from{};
-  socklen_t length = sizeof from;
-  ssize_t n = ::recvfrom(socket.Fd(), buffer, sizeof buffer, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from),
-                         &length);
+  in_addr local{};
+  long n = ReceiveDatagram(socket.Fd(), buffer, sizeof buffer, from, local);
   if (n < 0) return std::nullopt;
   return Reply{std::string(buffer, static_cast<size_t>(n)), ntohs(from.sin_port)};
 }
 
 Socket ConnectTcp(int port) {
-  Socket s(::socket(AF_INET, SOCK_STREAM, 0));
+  Socket s(OpenSocket(SOCK_STREAM));
   sockaddr_in address = Loopback(port);
   if (::connect(s.Fd(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) s.Close();
   return s;
@@ -99,14 +64,16 @@ TcpOutcome ReadUntilClosed(const Socket& socket, std::chrono::milliseconds timeo
   TcpOutcome outcome;
   auto deadline = std::chrono::steady_clock::now() + timeout;
   char buffer[4096];
-  while (WaitReadable(socket.Fd(), deadline)) {
-    ssize_t n = ::recv(socket.Fd(), buffer, sizeof buffer, MSG_DONTWAIT);
+  while (ReadableBefore(socket.Fd(), deadline)) {
+    // Readable: this receive does not block.
+    long n = ReceiveOnce(socket.Fd(), buffer, sizeof buffer);
     if (n > 0) {
       outcome.received.append(buffer, static_cast<size_t>(n));
       continue;
     }
-    // 0 is the orderly close; a reset is a close too, as far as the sender is concerned.
-    outcome.closedByPeer = n == 0 || errno == ECONNRESET;
+    // 0 is the orderly close; a reset (or any failure once readable) is a close too, as far
+    // as the sender is concerned.
+    outcome.closedByPeer = true;
     break;
   }
   return outcome;
@@ -138,8 +105,8 @@ bool WaitForTcpService(std::chrono::milliseconds timeout) {
 }
 
 Socket OccupyPort(int type, int port, bool reuseAddress) {
-  Socket s(::socket(AF_INET, type, 0));
-  if (reuseAddress) SetIntOption(s.Fd(), SOL_SOCKET, SO_REUSEADDR, 1);
+  Socket s(OpenSocket(type));
+  if (reuseAddress) AllowQuickRebind(s.Fd());
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_ANY);

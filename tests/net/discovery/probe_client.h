@@ -1,7 +1,5 @@
 #pragma once
 
-#include <netinet/in.h>
-
 #include <chrono>
 #include <functional>
 #include <optional>
@@ -11,7 +9,7 @@
 
 namespace orrin::test {
 
-// Live threads of this process, from /proc/self/status.
+// Live threads of this process, from /proc/self/status (Linux builds only).
 int ThreadCount();
 // The count before the code under test starts threads. A thread is started and joined
 // first, because a sanitizer runtime starts its own helper thread with the first one.
@@ -61,7 +59,7 @@ bool WaitForUdpService(std::chrono::milliseconds timeout = std::chrono::seconds(
 // Waits until the TCP listener answers a probe.
 bool WaitForTcpService(std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
-// Binds a socket to 0.0.0.0:`port` the way another program would (no SO_REUSEADDR for
+// Binds a socket to 0.0.0.0:`port` the way another program would (no address reuse for
 // UDP, which our listener would otherwise share the port with; TCP also listens).
 Socket OccupyPort(int type, int port, bool reuseAddress = false);
 

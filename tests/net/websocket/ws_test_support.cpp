@@ -1,10 +1,5 @@
 #include "ws_test_support.h"
 
-#include <arpa/inet.h>
-#include <dirent.h>
-#include <poll.h>
-#include <sys/socket.h>
-
 #include "net/websocket/frame_writer.h"
 
 namespace orrin::test {
@@ -32,17 +27,13 @@ ByteBuffer Pattern(size_t size) {
   return bytes;
 }
 
-RawClient::RawClient(int port) : socket_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+RawClient::RawClient(int port) : socket_(OpenSocket(SOCK_STREAM)) {
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   address.sin_port = htons(static_cast<uint16_t>(port));
   connected_ = ::connect(socket_.Fd(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  sockaddr_in local{};
-  socklen_t length = sizeof local;
-  if (connected_ && ::getsockname(socket_.Fd(), reinterpret_cast<sockaddr*>(&local), &length) == 0) {
-    localPort_ = ntohs(local.sin_port);
-  }
+  if (connected_) localPort_ = BoundPort(socket_.Fd());
 }
 
 bool RawClient::Send(const std::string& bytes) { return Send(ByteBuffer(bytes.begin(), bytes.end())); }
@@ -57,11 +48,14 @@ bool RawClient::Send(const ByteBuffer& bytes) {
   return true;
 }
 
-void RawClient::ShutdownWrite() { ::shutdown(socket_.Fd(), SHUT_WR); }
+void RawClient::ShutdownWrite() {
+  constexpr int SENDING = 1;  // SHUT_WR, SD_SEND
+  ::shutdown(socket_.Fd(), SENDING);
+}
 
 void RawClient::Reset() {
   linger abort{1, 0};  // zero linger time: close sends RST and drops unsent data
-  ::setsockopt(socket_.Fd(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+  ::setsockopt(socket_.Fd(), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort), sizeof abort);
   socket_.Close();
   connected_ = false;
 }
@@ -71,10 +65,9 @@ ByteBuffer RawClient::Read(size_t size, std::chrono::milliseconds timeout) {
   auto end = std::chrono::steady_clock::now() + timeout;
   while (bytes.size() < size) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-    pollfd p{socket_.Fd(), POLLIN, 0};
-    if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
+    if (left.count() <= 0 || WaitReadable(socket_.Fd(), static_cast<int>(left.count())) <= 0) break;
     uint8_t chunk[4096];
-    long n = ::recv(socket_.Fd(), chunk, std::min(sizeof chunk, size - bytes.size()), 0);
+    long n = ReceiveOnce(socket_.Fd(), chunk, std::min(sizeof chunk, size - bytes.size()));
     if (n <= 0) break;
     bytes.insert(bytes.end(), chunk, chunk + n);
   }
@@ -102,10 +95,9 @@ bool RawClient::WaitClosed(std::chrono::milliseconds timeout) {
   auto end = std::chrono::steady_clock::now() + timeout;
   for (;;) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-    pollfd p{socket_.Fd(), POLLIN, 0};
-    if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
+    if (left.count() <= 0 || WaitReadable(socket_.Fd(), static_cast<int>(left.count())) <= 0) return false;
     uint8_t chunk[4096];
-    long n = ::recv(socket_.Fd(), chunk, sizeof chunk, 0);
+    long n = ReceiveOnce(socket_.Fd(), chunk, sizeof chunk);
     if (n <= 0) return true;
   }
 }
@@ -140,25 +132,6 @@ std::vector<ByteBuffer> FrameLog::Frames() const {
 bool FrameLog::WaitForCount(size_t count, std::chrono::milliseconds timeout) const {
   std::unique_lock<std::mutex> lock(mutex_);
   return changed_.wait_for(lock, timeout, [&] { return frames_.size() >= count; });
-}
-
-namespace {
-int CountEntries(const char* path) {
-  int n = 0;
-  DIR* dir = opendir(path);
-  if (dir == nullptr) return -1;
-  while (dirent* e = readdir(dir)) n += e->d_name[0] != '.' ? 1 : 0;
-  closedir(dir);
-  return n;
-}
-}  // namespace
-
-int OpenDescriptorCount() { return CountEntries("/proc/self/fd") - 1; }  // minus the listing's own
-int ThreadCount() { return CountEntries("/proc/self/task"); }
-
-int BaselineThreadCount() {
-  std::thread([] {}).join();
-  return ThreadCount();
 }
 
 }  // namespace orrin::test

@@ -78,7 +78,7 @@ class FrameLog {
   std::vector<ByteBuffer> frames_;
 };
 
-// Open descriptors and threads of this process, from /proc/self.
+// Open descriptors and threads of this process, from /proc/self (Linux builds only).
 int OpenDescriptorCount();
 int ThreadCount();
 // The thread count to compare against later: a thread is started and joined first, so that

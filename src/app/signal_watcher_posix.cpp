@@ -28,6 +28,8 @@ void BlockStopSignals() {
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
+bool SignalWatcher::ok() const { return signalFd_ >= 0 && wakeFd_ >= 0; }
+
 SignalWatcher::SignalWatcher(std::function<void(int)> onSignal) : onSignal_(std::move(onSignal)) {
   const sigset_t set = StopSignals();
   signalFd_ = signalfd(-1, &set, SFD_CLOEXEC);
