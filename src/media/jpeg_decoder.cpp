@@ -3,7 +3,9 @@
 #include <turbojpeg.h>
 
 #include <exception>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "support/log.h"
 #include "support/log_thinning.h"
@@ -30,17 +32,56 @@ constexpr int DECODE_FLAGS = TJFLAG_LIMITSCANS | TJFLAG_STOPONWARNING;
 // One picture in 30 by default: about a line a second of a 30 fps cast.
 LogThinner decodedProgress(30);
 
-// One decompressor per thread, made on first use and reused for every picture that
-// thread decodes; a handle is never shared between threads.
-class ThreadDecoder {
+// Decompressors made once and reused, one decode at a time each; a handle is never used by
+// two threads at once. Not thread_local: the threads that decode come and go with senders,
+// and on Windows (mingw) a thread_local's destructor runs after its storage is gone, so
+// ending a sender's thread would crash the process.
+class DecoderPool {
  public:
-  ThreadDecoder() = default;
-  ThreadDecoder(const ThreadDecoder&) = delete;
-  ThreadDecoder& operator=(const ThreadDecoder&) = delete;
-  ~ThreadDecoder() { Discard(); }
+  DecoderPool() = default;
+  DecoderPool(const DecoderPool&) = delete;
+  DecoderPool& operator=(const DecoderPool&) = delete;
+  ~DecoderPool() {
+    for (tjhandle handle : idle_) tjDestroy(handle);
+  }
+  tjhandle Take() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!idle_.empty()) {
+        tjhandle handle = idle_.back();
+        idle_.pop_back();
+        return handle;
+      }
+    }
+    return tjInitDecompress();
+  }
+  void Give(tjhandle handle) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    idle_.push_back(handle);
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<tjhandle> idle_;
+};
+
+DecoderPool& Decoders() {
+  static DecoderPool pool;
+  return pool;
+}
+
+// The decompressor of one decode, taken from the pool on first use and given back after.
+class PooledDecoder {
+ public:
+  PooledDecoder() = default;
+  PooledDecoder(const PooledDecoder&) = delete;
+  PooledDecoder& operator=(const PooledDecoder&) = delete;
+  ~PooledDecoder() {
+    if (handle_ != nullptr) Decoders().Give(handle_);
+  }
   // Null when TurboJPEG could not make one; the next call tries again.
   tjhandle Get() {
-    if (handle_ == nullptr) handle_ = tjInitDecompress();
+    if (handle_ == nullptr) handle_ = Decoders().Take();
     return handle_;
   }
   // TurboJPEG (2.1) leaves a handle half-way through the file's headers when it fails
@@ -55,11 +96,6 @@ class ThreadDecoder {
  private:
   tjhandle handle_ = nullptr;
 };
-
-ThreadDecoder& DecoderForThisThread() {
-  thread_local ThreadDecoder decoder;
-  return decoder;
-}
 
 std::string TurboStatus(tjhandle handle) {
   int status = tjGetErrorCode(handle) == TJERR_WARNING ? STATUS_WARNING : STATUS_FATAL;
@@ -103,7 +139,7 @@ std::unique_ptr<Picture> Decode(const ByteBuffer& data, DrawArea area, int* scal
     return nullptr;
   }
 
-  ThreadDecoder& decoder = DecoderForThisThread();
+  PooledDecoder decoder;
   tjhandle handle = decoder.Get();
   if (handle == nullptr) {
     LogError("Bitmap creation failed with status: " + std::to_string(STATUS_FATAL) + " (" +
