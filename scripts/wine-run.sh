@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # wine-run.sh PROGRAM.exe ARG...: runs a program of the Windows build under Wine, the way
 # CTest and GoogleTest's discovery start the test programs; exits with the program's code.
+# wine-run.sh --own-server PROGRAM.exe ARG...: the same, with a wineserver of its own (below).
 # wine-run.sh --boot: makes the Wine prefixes ready and says how long that took.
 #
 # The prefixes live in build-windows/wine (or $ORRIN_WINEPREFIX_DIR), made once by
@@ -73,14 +74,21 @@ if [ "${1:-}" = --boot ]; then
   exit 0
 fi
 if [ $# -lt 1 ]; then
-  echo "usage: wine-run.sh PROGRAM.exe [ARG...] | --boot" >&2
+  echo "usage: wine-run.sh [--own-server] PROGRAM.exe [ARG...] | --boot" >&2
   exit 2
 fi
 
 private=0
 prefix=$base/prefix
-if in_private_net; then
+# Callers that start it inside a namespace of their own say so (the namespace of PID 1
+# cannot always be read to find out).
+if [ "${1:-}" = --own-server ]; then
   private=1
+  shift
+elif in_private_net; then
+  private=1
+fi
+if [ "$private" -eq 1 ]; then
   boot "$base/prefix" || { echo "wine-run: wineboot failed" >&2; exit 1; }
   prefix=$base/prefix-private-net
 fi
