@@ -1,6 +1,6 @@
 # The two commands a newcomer needs: `make run` and `make test`. Both install what is
 # missing, configure and build first.
-.PHONY: setup configure build run test install package asan-test tsan-test bench bench-memory fuzz robust soak format clean
+.PHONY: setup configure build run test install package asan-test tsan-test windows windows-test bench bench-memory fuzz robust soak format clean
 
 JOBS ?= 2
 
@@ -48,6 +48,21 @@ tsan-test: setup
 	@cmake --build --preset tsan -j $(JOBS)
 	@ctest --preset tsan
 
+# The Windows programs, cross-built here (the libraries they link are built once into
+# build-windows/deps), packed into dist/orrin-<version>-windows-x64.zip.
+windows:
+	@scripts/build-windows-deps.sh
+	@echo "windows: cmake --preset windows"
+	@cmake --preset windows >/dev/null
+	@cmake --build --preset windows -j $(JOBS)
+	@scripts/pack-windows.sh
+
+# The Windows unit tests, under Wine.
+windows-test: windows
+	@scripts/wine-run.sh --boot
+	@echo "windows-test: ctest --preset windows"
+	@ctest --preset windows
+
 bench: build
 	@bench/run_all.sh
 
@@ -73,4 +88,4 @@ format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf build build-debug build-asan build-tsan build-fuzz build-package
+	rm -rf build build-debug build-asan build-tsan build-fuzz build-package build-windows dist
