@@ -53,8 +53,9 @@ class Wine:
     under the same lock file, so parallel first runs do not race.
 
     Wine's sockets are made by the wineserver, so they live in the network namespace the
-    wineserver started in. Inside a private namespace any wineserver of the prefix left from
-    elsewhere is ended first and ours is ended when the driver exits.
+    wineserver started in: each driver ends any wineserver of the prefix before its first
+    start and its own when it exits. (A process cannot tell a private namespace from the
+    machine's here: /proc/1/ns is not readable in every container.)
     """
 
     _ready = set()
@@ -103,17 +104,11 @@ class Wine:
                                    stderr=subprocess.DEVNULL, check=True, timeout=300)
                     subprocess.run([self.server, "-w"], env=env, check=True, timeout=120)
                 open(os.path.join(self.prefix, ".booted"), "w").close()
-        if in_private_net():
-            subprocess.run([self.server, "-k"], env=env, stderr=subprocess.DEVNULL, timeout=30)
-            atexit.register(subprocess.run, [self.server, "-k"], env=env, stderr=subprocess.DEVNULL, timeout=30)
+        # A wineserver left from another run may sit in another network namespace (the
+        # tests run in private ones): end it, so ours starts here, and end ours at exit.
+        subprocess.run([self.server, "-k"], env=env, stderr=subprocess.DEVNULL, timeout=30)
+        atexit.register(subprocess.run, [self.server, "-k"], env=env, stderr=subprocess.DEVNULL, timeout=30)
         Wine._ready.add(self.prefix)
-
-
-def in_private_net():
-    try:
-        return os.readlink("/proc/self/ns/net") != os.readlink("/proc/1/ns/net")
-    except OSError:
-        return False
 
 
 def under_wine(binary):
