@@ -78,8 +78,9 @@ class Wine:
         env.setdefault("WINEDEBUG", "-all")
         env["WINEARCH"] = "win64"
         env["WINEPREFIX"] = self.prefix
-        # No Mono or Gecko installers: nothing here needs them, and there is no network for them.
-        env["WINEDLLOVERRIDES"] = "mscoree,mshtml=" + (";" + env["WINEDLLOVERRIDES"] if env.get("WINEDLLOVERRIDES")
+        # No Mono or Gecko installers (nothing here needs them, and there is no network for
+        # them), and no debugger window on a crash: the process ends and the case fails at once.
+        env["WINEDLLOVERRIDES"] = "mscoree,mshtml,winedbg.exe=" + (";" + env["WINEDLLOVERRIDES"] if env.get("WINEDLLOVERRIDES")
                                                       else "")
         return env
 
