@@ -57,8 +57,8 @@ windows:
 	@cmake --build --preset windows -j $(JOBS)
 	@scripts/pack-windows.sh
 
-# The Windows unit tests, under Wine.
-windows-test: windows
+# The Windows unit tests and end-to-end cases under Wine (the Linux orrin-cast is their sender).
+windows-test: windows build
 	@scripts/wine-run.sh --boot
 	@echo "windows-test: ctest --preset windows"
 	@ctest --preset windows
