@@ -568,7 +568,9 @@ class HostileTest(unittest.TestCase):
         answer = probe.recv(4096)
         probe.close()
         self.assertIn(b"PORT=9959", answer)
-        self.assertLessEqual(peak_threads, self.base.threads + 32)
+        # 32 reply threads at most, and the honest sender's client thread, which may not have
+        # ended yet when the count is read after its cast.
+        self.assertLessEqual(peak_threads, self.base.threads + 32 + 1)
         self.settle(4)
         self.row("at most 32 reply threads; casting unaffected",
                  f"peak {peak_threads} threads (base {self.base.threads}); cast decoded meanwhile; probe answered")
