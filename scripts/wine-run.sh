@@ -95,8 +95,22 @@ fi
 boot "$prefix" || { echo "wine-run: wineboot failed" >&2; exit 1; }
 export WINEPREFIX=$prefix
 
-"$wine_dir/wine64" "$@" 2> >(sed -u 's/\r$//' >&2) | sed -u 's/\r$//'
-status=${PIPESTATUS[0]}
+# A wineserver that has been idle for a few seconds exits; a program that starts in that
+# moment loses its connection ("wine client error ... Connection reset by peer") before it
+# has run a line of its own. Such a start is made again, once.
+errors=$(mktemp)
+run() {
+  "$wine_dir/wine64" "$@" 2> >(sed -u 's/\r$//' | tee "$errors" >&2) | sed -u 's/\r$//'
+  status=${PIPESTATUS[0]}
+  wait
+}
+run "$@"
+if [ "$status" -ne 0 ] && grep -q '^wine client error' "$errors"; then
+  echo "wine-run: the wineserver went away as the program started; starting it again" >&2
+  sleep 1
+  run "$@"
+fi
+rm -f "$errors"
 # The namespace ends with this run: so does its wineserver.
 [ "$private" -eq 1 ] && "$wine_dir/wineserver" -k 2>/dev/null
 wait
