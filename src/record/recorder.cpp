@@ -83,6 +83,10 @@ class Recorder::Writer {
   }
 
   // Ends the file: the header now if no picture came, then the trailer.
+  // The line is written by the caller once the recorder is disarmed, so whoever reads it
+  // finds the recording already ended.
+  std::string TakeFailureLine() { return std::exchange(failureLine_, std::string()); }
+
   void Finish(Recorder& owner, uint64_t dropped) {
     if (!active_) return;
     if (!headerWritten_ && !pending_.empty() && !WriteHeader(DEFAULT_WIDTH, DEFAULT_HEIGHT, originNs_, owner)) return;
@@ -154,7 +158,7 @@ class Recorder::Writer {
   }
 
   bool Failed(const std::string& what, Recorder& owner) {
-    LogError("Recording stopped: " + what + "; the cast goes on");
+    failureLine_ = "Recording stopped: " + what + "; the cast goes on";
     file_.Close();
     active_ = false;
     pending_.clear();
@@ -168,6 +172,7 @@ class Recorder::Writer {
   int64_t Ms(int64_t ns) const { return std::max<int64_t>(0, (ns - originNs_) / 1'000'000); }
 
   MatroskaWriter file_;
+  std::string failureLine_;
   std::string path_;
   std::vector<Item> pending_;  // sound before the header
   bool active_ = false;
@@ -369,9 +374,15 @@ void Recorder::Run() {
       }
       queue_.swap(kept);
     }
+    if (std::string line = writer.TakeFailureLine(); !line.empty()) {
+      lock.unlock();
+      LogError(line);
+      lock.lock();
+    }
   }
   lock.unlock();
   writer.Finish(*this, 0);
+  if (std::string line = writer.TakeFailureLine(); !line.empty()) LogError(line);
 }
 
 }  // namespace orrin

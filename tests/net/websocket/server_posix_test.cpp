@@ -47,6 +47,11 @@ TEST(ServerLifecycle, BindFailureIsReportedOnceAndLeavesNothingOpen) {
 }
 
 TEST(ServerLifecycle, RepeatedAcceptFailuresArePaced) {
+#ifdef ORRIN_SANITIZED_BUILD
+  // The descriptor limit below is process-wide: a sanitizer runtime that needs a descriptor
+  // while the client thread starts was seen to leave that thread's start-up state broken.
+  GTEST_SKIP() << "a process-wide descriptor limit and a sanitizer runtime do not mix";
+#endif
   Running r;
   // The pending sender's socket exists before the limit drops; only its connect comes after.
   Socket pending(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
