@@ -1,12 +1,6 @@
 // Faces through GDI: whatever face Windows (or Wine) maps for a Chinese font is asked for
 // its bytes, which SDL_ttf then reads from memory.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "support/windows_api.h"
 
 #include "app/font_collection.h"
 #include "app/font_set.h"

@@ -6,12 +6,7 @@
 #include <cstdint>
 
 #ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
+#include "support/windows_api.h"
 #include <winsock2.h>
 #include <ws2tcpip.h>
 

@@ -3,13 +3,7 @@
 // the debugger channel only. The channel is fed from the writer thread too: a debugger
 // output listener that stalls (it may hold each line for seconds) must not hold up whoever
 // logs.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "support/windows_api.h"
 
 #include <io.h>
 

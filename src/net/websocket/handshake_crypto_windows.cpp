@@ -1,11 +1,5 @@
 // SHA-1 and Base64 of the accept value through CryptoAPI.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "support/windows_api.h"
 #include <wincrypt.h>
 
 #include <algorithm>
