@@ -210,19 +210,9 @@ def status_kib(pid, key):
     return 0
 
 
-def start_xvfb():
-    """A private X server; on a machine this busy its window manager may need a second try."""
-    for attempt in range(3):
-        try:
-            return Xvfb()
-        except (RuntimeError, subprocess.TimeoutExpired) as error:
-            log(f"  Xvfb did not come up ({error}); trying again")
-    return Xvfb()
-
-
 def cast_on_screen(name, fps, seconds, size="1080x2400", receiver_args=(), binary=RECEIVER):
     """Casts `size` pictures at `fps` into the receiver under Xvfb; returns what it saw."""
-    session = start_xvfb()
+    session = Xvfb()
     try:
         receiver = Receiver(name, list(receiver_args), session.env, binary)
         pid = receiver.process.pid
@@ -499,7 +489,7 @@ def bench_memory():
     for size in ("1080x2400", "1920x1080"):  # phones of both kinds, so textures change size
         with open(os.path.join(DATA, f"photo_{size}_420_q85.jpg"), "rb") as f:
             jpegs.append(f.read())
-    session = start_xvfb()
+    session = Xvfb()
     try:
         receiver = Receiver("memory", [], dict(session.env, SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE="/dev/null"))
         pid = receiver.process.pid

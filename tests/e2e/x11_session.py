@@ -1,7 +1,9 @@
 """A private X server and the few X calls the window tests need, for /usr/bin/python3.
 
 Xvfb picks its own free display number (-displayfd), so tests never collide with a
-person's desktop or with each other. A window manager (openbox) runs on it as on any
+person's desktop or with each other. It never resets (-noreset): a server resets when its
+last client leaves, and a client that connects during the reset is turned away, as openbox
+was when it came up while the start-up check below was between two xprop calls. A window manager (openbox) runs on it as on any
 desktop: full screen, decorations and placement are its business. Screenshots are taken with ImageMagick's `import` and
 read back as raw RGB; the window is driven with xdotool (keys through XTEST, as a keyboard
 would) and closed through WM_DELETE_WINDOW, as a window manager's close button does.
@@ -19,7 +21,7 @@ class Xvfb:
         self.height = height
         read_end, write_end = os.pipe()
         self.process = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", f"{width}x{height}x24", "-nolisten", "tcp"],
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", f"{width}x{height}x24", "-nolisten", "tcp", "-noreset"],
             pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_end)
         number = b""
@@ -38,8 +40,9 @@ class Xvfb:
         deadline = time.monotonic() + 10
         try:
             while "window id" not in self.run("xprop", "-root", "_NET_SUPPORTING_WM_CHECK").stdout:
-                if time.monotonic() > deadline:
-                    raise RuntimeError("openbox did not start on " + self.display)
+                if time.monotonic() > deadline or self.window_manager.poll() is not None:
+                    raise RuntimeError(f"openbox did not start on {self.display} "
+                                       f"(exit status {self.window_manager.poll()})")
                 time.sleep(0.05)
         except BaseException:
             self.close()  # no server left behind by a start that failed
