@@ -42,6 +42,8 @@ need xdotool have_cmd xdotool
 need imagemagick have_cmd import
 need x11-utils have_cmd xwininfo
 need openbox have_cmd openbox
+need xserver-xorg-video-dummy have_file '/usr/lib/xorg/modules/drivers/dummy_drv.so'
+need x11-xserver-utils have_cmd xrandr
 need ffmpeg have_cmd ffprobe
 need iproute2 have_cmd ip
 need desktop-file-utils have_cmd desktop-file-validate

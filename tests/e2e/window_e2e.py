@@ -16,7 +16,7 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import receiver_process  # noqa: E402
 from receiver_process import wait_until  # noqa: E402
-from x11_session import Xvfb  # noqa: E402
+from x11_session import TwoMonitors, Xvfb  # noqa: E402
 
 BINARY = ""
 ARTIFACTS = ""
@@ -303,6 +303,34 @@ class WindowTest(unittest.TestCase):
         self.assertIn("--display 3: there is no such display (1 found, numbered from 0); using the first",
                       self.receiver.log())
 
+    def test_display_1_is_the_second_monitor(self):
+        reason = TwoMonitors.unavailable()
+        if reason:
+            self.skipTest(reason)
+        self.x.close()
+        self.x = TwoMonitors(os.path.join(ARTIFACTS, "two-monitors"))
+        left = self.x.left[0]
+        width, height = self.x.right
+        window = self.start("--display", "1")
+
+        def on_the_second():
+            x, y, w, h = self.x.outer_geometry(window)
+            return x >= left and y >= 0 and x + w <= left + width and y + h <= height
+        self.assertTrue(wait_until(on_the_second), self.x.outer_geometry(window))
+        x, y, w, h = self.x.outer_geometry(window)
+        self.assertEqual((x + w, y), (left + width, 100))  # 100,100 there, moved left only as far as needed
+        self.shot("windowed")
+        self.receiver.terminate()
+        # Full screen covers that monitor alone; leaving it gives 800x600 at 100,100 of it.
+        window = self.start("--display", "1", "--fullscreen")
+        self.assertTrue(wait_until(lambda: self.x.geometry(window) == (left, 0, width, height)),
+                        self.x.geometry(window))
+        self.dismiss_info_box(window)
+        self.assert_waiting_screen(self.shot("full-screen"), (left, 0, width, height))
+        self.x.key(window, "Escape")
+        self.assertTrue(wait_until(lambda: self.x.outer_geometry(window) == (left + 100, 100, 800, 600)),
+                        self.x.outer_geometry(window))
+
     def test_port_taken_shows_the_error_box_and_exits_1(self):
         blocker = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
         # SO_REUSEADDR so a TIME_WAIT left by an earlier test does not stop the blocker; a
@@ -330,4 +358,7 @@ if __name__ == "__main__":
     BINARY = sys.argv[1]
     ARTIFACTS = sys.argv[2]
     os.makedirs(ARTIFACTS, exist_ok=True)
-    unittest.main(argv=[sys.argv[0]] + sys.argv[3:], verbosity=2)
+    result = unittest.main(argv=[sys.argv[0]] + sys.argv[3:], verbosity=2, exit=False).result
+    if result.testsRun and len(result.skipped) == result.testsRun:
+        sys.exit(77)  # CTest reports it as skipped, with the reason above
+    sys.exit(0 if result.wasSuccessful() else 1)

@@ -3,10 +3,15 @@
 Xvfb picks its own free display number (-displayfd), so tests never collide with a
 person's desktop or with each other. It never resets (-noreset): a server resets when its
 last client leaves, and a client that connects during the reset is turned away, as openbox
-was when it came up while the start-up check below was between two xprop calls. A window manager (openbox) runs on it as on any
-desktop: full screen, decorations and placement are its business. Screenshots are taken with ImageMagick's `import` and
-read back as raw RGB; the window is driven with xdotool (keys through XTEST, as a keyboard
-would) and closed through WM_DELETE_WINDOW, as a window manager's close button does.
+was when it came up while the start-up check below was between two xprop calls. A window
+manager (openbox) runs on it as on any desktop: full screen, decorations and placement are
+its business. Screenshots are taken with ImageMagick's `import` and read back as raw RGB;
+the window is driven with xdotool (keys through XTEST, as a keyboard would) and closed
+through WM_DELETE_WINDOW, as a window manager's close button does.
+
+TwoMonitors is the same with two monitors side by side on one screen, the way a desktop
+with two displays has them (RandR outputs); Xvfb has one output per screen, so that one is
+Xorg's dummy driver.
 """
 import ctypes
 import ctypes.util
@@ -19,26 +24,33 @@ class Xvfb:
     def __init__(self, width=1600, height=1000):
         self.width = width
         self.height = height
+        self._serve(["Xvfb", "-screen", "0", f"{width}x{height}x24"])
+
+    def _serve(self, server, arrange=None):
+        """Starts `server` on a free display, runs `arrange` once it answers, then openbox."""
         read_end, write_end = os.pipe()
-        self.process = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", f"{width}x{height}x24", "-nolisten", "tcp", "-noreset"],
-            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.process = subprocess.Popen(server + ["-displayfd", str(write_end), "-nolisten", "tcp", "-noreset"],
+                                        pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_end)
         number = b""
         with os.fdopen(read_end, "rb") as pipe:
             while not number.endswith(b"\n"):
                 chunk = pipe.read(1)
                 if not chunk:
-                    raise RuntimeError("Xvfb did not report a display number")
+                    self.process.wait(timeout=10)
+                    raise RuntimeError(f"{server[0]} did not report a display number")
                 number += chunk
         self.display = ":" + number.decode().strip()
         self.env = dict(os.environ, DISPLAY=self.display)
         self.env.pop("WAYLAND_DISPLAY", None)
         self.env.pop("SDL_VIDEODRIVER", None)
-        self.window_manager = subprocess.Popen(["openbox", "--sm-disable"], env=self.env,
-                                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        deadline = time.monotonic() + 10
+        self.window_manager = None
         try:
+            if arrange is not None:
+                arrange()
+            self.window_manager = subprocess.Popen(["openbox", "--sm-disable"], env=self.env,
+                                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            deadline = time.monotonic() + 10
             while "window id" not in self.run("xprop", "-root", "_NET_SUPPORTING_WM_CHECK").stdout:
                 if time.monotonic() > deadline or self.window_manager.poll() is not None:
                     raise RuntimeError(f"openbox did not start on {self.display} "
@@ -49,8 +61,9 @@ class Xvfb:
             raise
 
     def close(self):
-        self.window_manager.terminate()
-        self.window_manager.wait(timeout=10)
+        if self.window_manager is not None:
+            self.window_manager.terminate()
+            self.window_manager.wait(timeout=10)
         self.process.terminate()
         self.process.wait(timeout=10)
 
@@ -132,6 +145,74 @@ class Xvfb:
             x11.XFlush(display)
         finally:
             x11.XCloseDisplay(display)
+
+
+class TwoMonitors(Xvfb):
+    """Monitor 0 (`left`) at the origin and monitor 1 (`right`) to its right, top-aligned."""
+    CONFIG = """
+Section "ServerFlags"
+  Option "AutoAddDevices" "false"
+  Option "AutoEnableDevices" "false"
+  Option "DontVTSwitch" "true"
+EndSection
+Section "Monitor"
+  Identifier "monitor"
+  HorizSync 5.0 - 1000.0
+  VertRefresh 5.0 - 200.0
+EndSection
+Section "Device"
+  Identifier "dummy"
+  Driver "dummy"
+  VideoRam 64000
+EndSection
+Section "Screen"
+  Identifier "screen"
+  Device "dummy"
+  Monitor "monitor"
+  DefaultDepth 24
+  SubSection "Display"
+    Depth 24
+    Virtual 4096 2048
+  EndSubSection
+EndSection
+"""
+
+    @staticmethod
+    def unavailable():
+        """Why this machine cannot run one, or None."""
+        if not os.path.exists("/usr/lib/xorg/modules/drivers/dummy_drv.so"):
+            return "Xorg's dummy driver is not installed (xserver-xorg-video-dummy)"
+        with open("/proc/self/uid_map") as f:  # root of a user namespace is not enough
+            if f.read().split() != ["0", "0", "4294967295"]:
+                return "Xorg needs the machine's root for its console"
+        return None
+
+    def __init__(self, directory, left=(1024, 768), right=(1280, 1024)):
+        self.left, self.right = left, right
+        self.width, self.height = left[0] + right[0], max(left[1], right[1])
+        os.makedirs(os.path.join(directory, "conf.d"), exist_ok=True)
+        config = os.path.join(directory, "xorg.conf")
+        with open(config, "w") as f:
+            f.write(self.CONFIG)
+        # -sharevts: the console's own terminal stays the active one (nothing is switched).
+        self._serve(["Xorg", "-config", config, "-configdir", os.path.join(directory, "conf.d"),
+                     "-logfile", os.path.join(directory, "xorg.log"), "-sharevts", "-novtswitch"], self._arrange)
+
+    def _arrange(self):
+        (lw, lh), (rw, rh) = self.left, self.right
+        self._xrandr("--addmode", "DUMMY1", f"{rw}x{rh}")  # a standard mode the driver lists
+        self._xrandr("--output", "DUMMY0", "--mode", f"{lw}x{lh}", "--pos", "0x0", "--primary",
+                     "--output", "DUMMY1", "--mode", f"{rw}x{rh}", "--pos", f"{lw}x0")
+        # The driver counts DUMMY1 as connected once it has a mode, but the server's cached
+        # answer (what SDL reads) changes only after a full query polls the outputs again.
+        query = self.run("xrandr", "--query").stdout
+        if f"DUMMY1 connected {rw}x{rh}+{lw}+0" not in query:
+            raise RuntimeError("the second monitor did not come up:\n" + query)
+
+    def _xrandr(self, *args):
+        result = self.run("xrandr", *args)
+        if result.returncode != 0:
+            raise RuntimeError("xrandr " + " ".join(args) + ": " + result.stderr.strip())
 
 
 class Screen:
