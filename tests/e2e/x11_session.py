@@ -195,8 +195,13 @@ EndSection
         with open(config, "w") as f:
             f.write(self.CONFIG)
         # -sharevts: the console's own terminal stays the active one (nothing is switched).
-        self._serve(["Xorg", "-config", config, "-configdir", os.path.join(directory, "conf.d"),
-                     "-logfile", os.path.join(directory, "xorg.log"), "-sharevts", "-novtswitch"], self._arrange)
+        log = os.path.join(directory, "xorg.log")
+        try:
+            self._serve(["Xorg", "-config", config, "-configdir", os.path.join(directory, "conf.d"),
+                         "-logfile", log, "-sharevts", "-novtswitch"], self._arrange)
+        except RuntimeError as error:
+            errors = [line for line in open(log, errors="replace") if "(EE)" in line] if os.path.exists(log) else []
+            raise RuntimeError(f"{error}; Xorg's errors:\n{''.join(errors[-10:])}") from None
 
     def _arrange(self):
         (lw, lh), (rw, rh) = self.left, self.right
