@@ -22,8 +22,8 @@ Registry& Thinners() {
 
 }  // namespace
 
-LogThinner::LogThinner(uint64_t every, size_t maxSources)
-    : every_(every == 0 ? 1 : every), maxSources_(maxSources == 0 ? 1 : maxSources) {
+LogThinner::LogThinner(uint64_t every, size_t maxSources, uint64_t inFull)
+    : every_(every == 0 ? 1 : every), maxSources_(maxSources == 0 ? 1 : maxSources), inFull_(inFull) {
   Registry& registry = Thinners();
   std::lock_guard<std::mutex> lock(registry.mutex);
   registry.thinners.push_back(this);
@@ -53,13 +53,18 @@ uint64_t LogThinner::Note(std::string_view source) {
     count = &overflow_;
   }
   const uint64_t n = ++*count;
-  return (n == 1 || n % every_ == 0) ? n : 0;
+  return (n == 1 || n <= inFull_ || n % every_ == 0) ? n : 0;
 }
 
 void LogThinner::Reset() {
   std::lock_guard<std::mutex> lock(mutex_);
   counts_.clear();
   overflow_ = 0;
+}
+
+void LogThinner::Forget(std::string_view source) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  counts_.erase(std::string(source));
 }
 
 std::string ThinnedLine(const std::string& line, uint64_t count) {

@@ -9,14 +9,15 @@
 namespace orrin {
 
 // Lines that anyone on the network can cause at will (junk handshakes, tiny frames, probe
-// floods) are thinned: per kind, and per source where a source is given, the 1st and every
-// `every`-th occurrence are written, the rest only counted. The first line keeps the text as
-// it stands; later written ones carry the count, so a flood shows its size in a few lines.
+// floods) are thinned: per kind, and per source where a source is given, the first
+// `inFull` occurrences (one unless said) and every `every`-th are written, the rest only
+// counted. The first line keeps the text as it stands; later written ones carry the count,
+// so a flood shows its size in a few lines.
 // Sources are remembered up to a bound; past it, new sources share one counter, so a flood
 // from many (spoofed) addresses is bounded too. Safe from any thread.
 class LogThinner {
  public:
-  explicit LogThinner(uint64_t every, size_t maxSources = 256);
+  explicit LogThinner(uint64_t every, size_t maxSources = 256, uint64_t inFull = 1);
   ~LogThinner();
   LogThinner(const LogThinner&) = delete;
   LogThinner& operator=(const LogThinner&) = delete;
@@ -28,12 +29,16 @@ class LogThinner {
   // Forgets every count (tests, and a kind that starts afresh per connection).
   void Reset();
 
+  // Forgets the count of one source: it is written in full again.
+  void Forget(std::string_view source);
+
   // Resets every thinner of the process: each test starts with fresh counts.
   static void ResetAllForTesting();
 
  private:
   const uint64_t every_;
   const size_t maxSources_;
+  const uint64_t inFull_;
   std::mutex mutex_;
   std::unordered_map<std::string, uint64_t> counts_;
   uint64_t overflow_ = 0;

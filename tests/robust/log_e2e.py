@@ -130,7 +130,17 @@ class LogTest(unittest.TestCase):
                 s.sendall(junk)
                 read_response(s)
                 s.close()
-        self.flood(send, wire, 1.0)
+
+        def connection_lines():
+            return self.receiver.log().count("客户端连接: 127.0.0.1:")
+        self.flood(send, wire, 0.05)  # the honest sender at its end casts from the same address
+        # Having cast, the address is a sender's again: its next connection is written.
+        before = connection_lines()
+        s = connect()
+        s.sendall(junk)
+        read_response(s)
+        s.close()
+        self.assertTrue(wait_until(lambda: connection_lines() == before + 1), self.receiver.log()[-2000:])
 
     def test_probe_floods(self):
         self.start()

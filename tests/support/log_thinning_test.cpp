@@ -26,6 +26,19 @@ TEST(LogThinner, WritesTheFirstAndEveryNthPerSource) {
   EXPECT_EQ(thinner.Note("10.0.0.2"), 1u);
 }
 
+TEST(LogThinner, AFirstRunInFullAndAForgottenSourceStartsAgain) {
+  LogThinner thinner(10, 256, 3);
+  std::vector<uint64_t> written;
+  for (int i = 0; i < 12; ++i) {
+    if (uint64_t n = thinner.Note("10.0.0.2")) written.push_back(n);
+  }
+  EXPECT_EQ(written, (std::vector<uint64_t>{1, 2, 3, 10}));
+  EXPECT_EQ(thinner.Note("10.0.0.3"), 1u);
+  thinner.Forget("10.0.0.2");
+  EXPECT_EQ(thinner.Note("10.0.0.2"), 1u);
+  EXPECT_EQ(thinner.Note("10.0.0.3"), 2u);  // the others keep their counts
+}
+
 TEST(LogThinner, ManySourcesShareOneCounterPastTheBound) {
   LogThinner thinner(100, 4);
   int written = 0;

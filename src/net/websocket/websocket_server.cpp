@@ -149,7 +149,9 @@ void WebSocketServer::Accept(Socket accepted, const sockaddr_in& clientAddr) {
     return;  // `accepted` closes it
   }
   ReapFinishedConnections();
-  LogInfo("客户端连接: " + clientInfo);
+  const std::string source = FormatIPv4(clientAddr.sin_addr);
+  const uint64_t seen = connectionLines.Note(source);
+  if (seen) LogInfo(ThinnedLine("客户端连接: " + clientInfo, seen));
 
   std::lock_guard<std::mutex> lock(connectionsMutex);
   // The bound on connections still in their handshake: the oldest one makes room. Its
@@ -166,11 +168,13 @@ void WebSocketServer::Accept(Socket accepted, const sockaddr_in& clientAddr) {
     oldest->evicted = true;
     oldest->clientSocket.Wake();
     LogErrorThinned(evictionLines, "Too many connections in their handshake, oldest closed: " + oldest->clientInfo,
-                    oldest->clientInfo.substr(0, oldest->clientInfo.find(':')));
+                    oldest->source);
   }
   Connection& connection = connections.emplace_back();
   connection.clientSocket = std::move(accepted);
   connection.clientInfo = clientInfo;
+  connection.source = source;
+  connection.announced = seen != 0;
   try {
     connection.thread = std::thread(&WebSocketServer::ClientThread, this, std::ref(connection));
   } catch (const std::system_error& e) {
@@ -190,7 +194,7 @@ void WebSocketServer::ClientThread(Connection& connection) {
   };
 
   try {
-    LogInfo("客户端处理线程已启动");
+    if (connection.announced) LogInfo("客户端处理线程已启动");
     if (!PerformHandshake(socket)) {
       LogErrorThinned(handshakeFailedNotes, "WebSocket握手失败", PeerSource(socket));
       FinishConnection(connection);
@@ -203,6 +207,7 @@ void WebSocketServer::ClientThread(Connection& connection) {
       return;
     }
     LogInfo("WebSocket握手成功");
+    connectionLines.Forget(connection.source);  // a sender, not a knock: its next connection is written in full
     frameParser = FrameParser();
     try {
       while (running && !connection.ending) {
@@ -273,7 +278,7 @@ void WebSocketServer::RefuseNewcomer(Connection& connection) {
   ByteBuffer closeFrame = EncodeFrame(WS_OPCODE_CLOSE, true, payload);
   SendOnce(connection.clientSocket.Fd(), closeFrame.data(), closeFrame.size());
   LogInfoThinned(refusalLines, "Sender refused, another one is casting: " + connection.clientInfo,
-                 connection.clientInfo.substr(0, connection.clientInfo.find(':')));
+                 connection.source);
 }
 
 void WebSocketServer::CloseClient(Connection& connection) {

@@ -68,6 +68,8 @@ class WebSocketServer {
   struct Connection {
     Socket clientSocket;  // Wake and Close under connectionsMutex only
     std::string clientInfo;
+    std::string source;  // the address without the port
+    bool announced = false;  // its connection line was written (the thread's start line follows it)
     std::thread thread;
     std::atomic<bool> connected{false};  // `true` was reported and `false` not yet
     std::atomic<bool> ending{false};     // asked to end (replaced, or Stop)
@@ -119,6 +121,9 @@ class WebSocketServer {
   LogThinner outsiderLines{100};
   LogThinner evictionLines{100};
   LogThinner refusalLines{100};
+  // Connections anyone can open at will: per address, the first 20 since its last
+  // successful handshake are written, then every 100th.
+  LogThinner connectionLines{100, 256, 20};
 };
 
 }  // namespace orrin
