@@ -78,11 +78,12 @@ void DescribeOptions(CLI::App& app, ReceiverOptions& o) {
   app.add_option_function<int>("--display", [&o](int n) { o.window.display = n; },
                                "the monitor (0 = the first) for the first window and full screen")
       ->type_name("N")
-      ->check(CLI::Range(0, 63));
-  CLI::Option* quiet = app.add_flag("--quiet", o.quiet,
+      ->check(CLI::Range(0, 63).description(""));  // the range is said when it is missed
+  app.add_flag("--quiet", o.quiet,
                                     "log only errors, start-up, connects, disconnects and summaries\n"
                                     "(for launchers and services)");
-  app.add_flag("--verbose", o.verbose, "log every picture and sound frame, not one in 30 or 50")->excludes(quiet);
+  // Their exclusion is checked after parsing: CLI11's own would print "Excludes:" into --help.
+  app.add_flag("--verbose", o.verbose, "log every picture and sound frame, not one in 30 or 50");
 }
 
 constexpr const char* DESCRIPTION =
@@ -116,6 +117,10 @@ std::optional<ReceiverOptions> ParseReceiverOptions(const std::vector<std::strin
   const std::vector<std::string> extras = app.remaining();
   if (!extras.empty()) {
     error = (extras.front().rfind('-', 0) == 0 ? "unknown option " : "unexpected argument ") + extras.front();
+    return std::nullopt;
+  }
+  if (options.quiet && options.verbose) {
+    error = "--quiet and --verbose exclude each other";
     return std::nullopt;
   }
   return options;

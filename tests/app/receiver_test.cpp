@@ -29,6 +29,8 @@ TEST(Receiver, CommandLineTakesStatsAndNoDecodeAndRefusesTheRest) {
   EXPECT_TRUE(ParseReceiverOptions({"--version"}, error)->version);
   // A launcher's --quiet must not stop the receiver from starting.
   EXPECT_TRUE(ParseReceiverOptions({"--quiet"}, error));
+  EXPECT_FALSE(ParseReceiverOptions({"--verbose", "--quiet"}, error));
+  EXPECT_EQ(error, "--quiet and --verbose exclude each other");
   EXPECT_FALSE(ParseReceiverOptions({"--stats", "--fast"}, error));
   EXPECT_EQ(error, "unknown option --fast");
   EXPECT_FALSE(ParseReceiverOptions({"stats"}, error));
@@ -47,6 +49,7 @@ TEST(Receiver, CommandLineTakesStatsAndNoDecodeAndRefusesTheRest) {
   EXPECT_FALSE(plain->window.fullscreen || plain->window.keepAspect || plain->window.alwaysOnTop);
   EXPECT_FALSE(plain->window.display);
   EXPECT_FALSE(ParseReceiverOptions({"--display", "-1"}, error));
+  EXPECT_NE(error.find("not in range 0 to 63"), std::string::npos) << error;  // said where it is missed
   EXPECT_FALSE(ParseReceiverOptions({"--display"}, error));
   EXPECT_EQ(RunReceiver({"--bogus"}), 2);  // refused before anything starts
   EXPECT_EQ(RunReceiver({"--version"}), 0);
@@ -57,6 +60,8 @@ TEST(Receiver, HelpNamesEveryOptionTheKeysThePortsAndTheExitCodes) {
   for (const char* word : {"--help", "--version", "--stats", "--no-decode", "--quiet", "--verbose", "--fullscreen", "--keep-aspect", "--always-on-top", "--display N", "F11", "ESC",
                            "9959/tcp", "8888/udp", "8889/tcp", "Exit codes", "SIGTERM"})
     EXPECT_NE(help.find(word), std::string::npos) << word;
+  // Only our own words: no parser annotations beside the options.
+  for (const char* word : {"Excludes", "INT in", "TEXT"}) EXPECT_EQ(help.find(word), std::string::npos) << word;
 }
 
 TEST(Receiver, HoldAndAllowAreOffUnlessGiven) {
