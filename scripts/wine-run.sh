@@ -32,8 +32,8 @@ if [ ! -x "$wine_dir/wine64" ]; then
       echo "wine-run: installing wine64" >&2
       $SUDO env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 update -qq &&
         $SUDO env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -qq \
-          --no-install-recommends wine64 >/dev/null
-      echo "wine-run: wine64 installed" >&2
+          --no-install-recommends wine64 >/dev/null &&
+        echo "wine-run: wine64 installed" >&2
     }
   ) 9>"$base/install.lock" || exit 1
 fi
