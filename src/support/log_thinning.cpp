@@ -23,7 +23,8 @@ Registry& Thinners() {
 }  // namespace
 
 LogThinner::LogThinner(uint64_t every, size_t maxSources, uint64_t inFull)
-    : every_(every == 0 ? 1 : every), maxSources_(maxSources == 0 ? 1 : maxSources), inFull_(inFull) {
+    : every_(every == 0 ? 1 : every), maxSources_(maxSources == 0 ? 1 : maxSources),
+      inFull_(inFull == 0 ? 1 : inFull) {
   Registry& registry = Thinners();
   std::lock_guard<std::mutex> lock(registry.mutex);
   registry.thinners.push_back(this);
@@ -53,7 +54,7 @@ uint64_t LogThinner::Note(std::string_view source) {
     count = &overflow_;
   }
   const uint64_t n = ++*count;
-  return (n == 1 || n <= inFull_ || n % every_ == 0) ? n : 0;
+  return (n <= inFull_ || n % every_ == 0) ? n : 0;
 }
 
 void LogThinner::Reset() {
@@ -72,12 +73,16 @@ std::string ThinnedLine(const std::string& line, uint64_t count) {
   return line + " (" + std::to_string(count) + " times)";
 }
 
-void LogErrorThinned(LogThinner& kind, const std::string& line, std::string_view source) {
-  if (uint64_t count = kind.Note(source)) LogError(ThinnedLine(line, count));
+uint64_t LogErrorThinned(LogThinner& kind, const std::string& line, std::string_view source) {
+  const uint64_t count = kind.Note(source);
+  if (count) LogError(ThinnedLine(line, count));
+  return count;
 }
 
-void LogInfoThinned(LogThinner& kind, const std::string& line, std::string_view source) {
-  if (uint64_t count = kind.Note(source)) LogInfo(ThinnedLine(line, count));
+uint64_t LogInfoThinned(LogThinner& kind, const std::string& line, std::string_view source) {
+  const uint64_t count = kind.Note(source);
+  if (count) LogInfo(ThinnedLine(line, count));
+  return count;
 }
 
 void LogMessageProgress(LogThinner& kind, const std::string& line) {

@@ -49,9 +49,10 @@ class LogThinner {
 std::string ThinnedLine(const std::string& line, uint64_t count);
 
 // A line a sender can repeat at will, written through LogError or LogInfo when `kind` lets
-// this occurrence from `source` through, at every level.
-void LogErrorThinned(LogThinner& kind, const std::string& line, std::string_view source = {});
-void LogInfoThinned(LogThinner& kind, const std::string& line, std::string_view source = {});
+// this occurrence from `source` through, at every level. Returns its count when it was
+// written, 0 when it was only counted.
+uint64_t LogErrorThinned(LogThinner& kind, const std::string& line, std::string_view source = {});
+uint64_t LogInfoThinned(LogThinner& kind, const std::string& line, std::string_view source = {});
 
 // A progress line about one message of many (a picture, a sound frame): none when Quiet,
 // the occurrences `kind` lets through when Normal, every one when Verbose.

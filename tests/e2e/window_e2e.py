@@ -309,8 +309,8 @@ class WindowTest(unittest.TestCase):
             self.skipTest(reason)
         self.x.close()
         self.x = TwoMonitors(os.path.join(ARTIFACTS, "two-monitors"))
-        left = self.x.left[0]
-        width, height = self.x.right
+        left = TwoMonitors.LEFT[0]
+        width, height = TwoMonitors.RIGHT
         window = self.start("--display", "1")
 
         def on_the_second():

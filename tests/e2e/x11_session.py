@@ -187,24 +187,28 @@ EndSection
                 return "Xorg needs the machine's root for its console"
         return None
 
-    def __init__(self, directory, left=(1024, 768), right=(1280, 1024)):
-        self.left, self.right = left, right
-        self.width, self.height = left[0] + right[0], max(left[1], right[1])
+    LEFT, RIGHT = (1024, 768), (1280, 1024)
+
+    def __init__(self, directory):
+        self.width, self.height = self.LEFT[0] + self.RIGHT[0], max(self.LEFT[1], self.RIGHT[1])
         os.makedirs(os.path.join(directory, "conf.d"), exist_ok=True)
         config = os.path.join(directory, "xorg.conf")
         with open(config, "w") as f:
             f.write(self.CONFIG)
-        # -sharevts: the console's own terminal stays the active one (nothing is switched).
         log = os.path.join(directory, "xorg.log")
         try:
+            # -sharevts: the console's own terminal stays the active one (nothing is switched).
             self._serve(["Xorg", "-config", config, "-configdir", os.path.join(directory, "conf.d"),
                          "-logfile", log, "-sharevts", "-novtswitch"], self._arrange)
         except RuntimeError as error:
-            errors = [line for line in open(log, errors="replace") if "(EE)" in line] if os.path.exists(log) else []
+            errors = []
+            if os.path.exists(log):
+                with open(log, errors="replace") as f:
+                    errors = [line for line in f if "(EE)" in line]
             raise RuntimeError(f"{error}; Xorg's errors:\n{''.join(errors[-10:])}") from None
 
     def _arrange(self):
-        (lw, lh), (rw, rh) = self.left, self.right
+        (lw, lh), (rw, rh) = self.LEFT, self.RIGHT
         self._xrandr("--addmode", "DUMMY1", f"{rw}x{rh}")  # a standard mode the driver lists
         self._xrandr("--output", "DUMMY0", "--mode", f"{lw}x{lh}", "--pos", "0x0", "--primary",
                      "--output", "DUMMY1", "--mode", f"{rw}x{rh}", "--pos", f"{lw}x0")

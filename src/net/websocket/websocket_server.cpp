@@ -150,8 +150,7 @@ void WebSocketServer::Accept(Socket accepted, const sockaddr_in& clientAddr) {
   }
   ReapFinishedConnections();
   const std::string source = FormatIPv4(clientAddr.sin_addr);
-  const uint64_t seen = connectionLines.Note(source);
-  if (seen) LogInfo(ThinnedLine("客户端连接: " + clientInfo, seen));
+  const bool announced = LogInfoThinned(connectionLines, "客户端连接: " + clientInfo, source) != 0;
 
   std::lock_guard<std::mutex> lock(connectionsMutex);
   // The bound on connections still in their handshake: the oldest one makes room. Its
@@ -174,7 +173,7 @@ void WebSocketServer::Accept(Socket accepted, const sockaddr_in& clientAddr) {
   connection.clientSocket = std::move(accepted);
   connection.clientInfo = clientInfo;
   connection.source = source;
-  connection.announced = seen != 0;
+  connection.announced = announced;
   try {
     connection.thread = std::thread(&WebSocketServer::ClientThread, this, std::ref(connection));
   } catch (const std::system_error& e) {
