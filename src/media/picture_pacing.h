@@ -23,8 +23,6 @@ class RepaintPacer {
   // The window is about to paint the newest picture.
   void RepaintTaken();
 
-  void SetInterval(int64_t intervalNs);
-  void Reset();
 
  private:
   std::mutex mutex_;
@@ -41,7 +39,6 @@ class IntakeGate {
  public:
   explicit IntakeGate(int64_t intervalNs) : intervalNs_(intervalNs) {}
   bool Accept(int64_t nowNs);
-  void Reset() { nextNs_.reset(); }
 
  private:
   int64_t intervalNs_;

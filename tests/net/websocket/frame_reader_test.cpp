@@ -9,6 +9,7 @@
 #include "net/websocket/frame_writer.h"
 #include "net/websocket/websocket_server.h"
 #include "test_support/log_capture.h"
+#include "test_support/sender_callbacks.h"
 #include "ws_test_support.h"
 
 namespace orrin {
@@ -32,9 +33,9 @@ struct Connected {
     server = std::make_unique<WebSocketServer>(0);
     server->SetConnectionTimeout(timeoutMs);
     if (!videoCallback) videoCallback = [this](const ByteBuffer& b) { video(b); };
-    server->SetVideoFrameCallback(std::move(videoCallback));
-    server->SetAudioFrameCallback([this](const ByteBuffer& b) { audio(b); });
-    server->SetConnectionCallback([this](bool c, const std::string& i) { connections(c, i); });
+    server->SetSenderOpener(test::OpenerFor({.connection = [this](bool c, const std::string& i) { connections(c, i); },
+                                             .video = std::move(videoCallback),
+                                             .audio = [this](const ByteBuffer& b) { audio(b); }}));
     EXPECT_TRUE(server->Start());
     client = std::make_unique<RawClient>(server->ListeningPort());
     EXPECT_TRUE(client->Handshake());

@@ -7,6 +7,7 @@
 
 #include "net/websocket/websocket_server.h"
 #include "test_support/log_capture.h"
+#include "test_support/sender_callbacks.h"
 #include "ws_test_support.h"
 
 namespace orrin {
@@ -35,8 +36,8 @@ struct Server {
   test::ConnectionLog connections;
   WebSocketServer server{0};
   Server() {
-    server.SetVideoFrameCallback([this](const ByteBuffer& b) { video(b); });
-    server.SetConnectionCallback([this](bool c, const std::string& i) { connections(c, i); });
+    server.SetSenderOpener(test::OpenerFor({.connection = [this](bool c, const std::string& i) { connections(c, i); },
+                                            .video = [this](const ByteBuffer& b) { video(b); }}));
     EXPECT_TRUE(server.Start());
   }
 };
