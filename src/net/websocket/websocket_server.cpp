@@ -10,6 +10,7 @@
 #include "net/websocket/frame_writer.h"
 #include "net/websocket/handshake.h"
 #include "support/log.h"
+#include "support/log_escape.h"
 #include "support/log_thinning.h"
 #include "support/tick.h"
 
@@ -208,6 +209,7 @@ void WebSocketServer::ClientThread(Connection& connection) {
     LogInfo("WebSocket握手成功");
     connectionLines.Forget(connection.source);  // a sender, not a knock: its next connection is written in full
     frameParser = FrameParser();
+    StartLiveness(socket);
     try {
       while (running && !connection.ending) {
         if (!ReceiveFrame(socket)) break;
@@ -379,7 +381,7 @@ bool WebSocketServer::PerformHandshakeUnguarded(SocketHandle socket) {
   LogInfo(KeyLogLine(search.key));
 
   std::string responseStr = BuildHandshakeResponse(GenerateAcceptKey(search.key));
-  LogInfo("Sending handshake response: " + responseStr);
+  LogInfo("Sending handshake response: " + EscapeForLog(responseStr));
   long sent = SendOnce(socket, responseStr.data(), responseStr.size());
   if (sent == static_cast<long>(responseStr.size())) {
     LogInfo("WebSocket handshake completed successfully");
@@ -392,10 +394,23 @@ bool WebSocketServer::PerformHandshakeUnguarded(SocketHandle socket) {
 
 bool WebSocketServer::ReceiveFrame(SocketHandle socket) {
   for (;;) {
-    std::span<uint8_t> space = frameParser.Space();
-    long result = ReceiveOnce(socket, space.data(), space.size());
+    const SenderWait wait = WaitForSender(socket);
+    if (wait == SenderWait::Gone) return false;
+    long result = -1;
+    int code = SOCKET_TIMEOUT_ERROR;
+    if (wait == SenderWait::Readable) {
+      std::span<uint8_t> space = frameParser.Space();
+      result = ReceiveOnce(socket, space.data(), space.size());
+      code = result < 0 ? LastSocketError() : 0;
+    }
     if (result > 0) {
       FrameEvent event = frameParser.Advance(static_cast<size_t>(result));
+      // A pong only says the sender is there; anything else is the sender doing something.
+      if (event.kind == FrameEventKind::Ignored && event.opcode == WS_OPCODE_PONG) {
+        liveness.Heard(Tick());
+      } else {
+        liveness.Spoke(Tick());
+      }
       if (event.abandonedBytes != 0) {
         LogErrorThinned(abandonedMessages,
                         "Incomplete fragmented message dropped: " + std::to_string(event.abandonedBytes) + " bytes");
@@ -411,6 +426,7 @@ bool WebSocketServer::ReceiveFrame(SocketHandle socket) {
           return true;
         case FrameEventKind::Close:
           LogInfo("收到关闭帧");
+          SendCloseReply(socket, event.payload);
           return false;
         case FrameEventKind::Ignored:
           return true;
@@ -420,19 +436,28 @@ bool WebSocketServer::ReceiveFrame(SocketHandle socket) {
       }
       return true;
     }
-    int code = result < 0 ? LastSocketError() : 0;
     if (result < 0 && IsInterruptedError(code)) continue;
-    // Only a failed receive can be a time-out; zero bytes means the sender closed.
-    bool timedOut = result < 0 && IsTimeoutError(code);
-    // After a time-out the parser keeps the part of the frame it has, and the next call
+    // The socket was readable, so a failed receive is never a time-out of ours: TCP gave up
+    // on a sender that stopped acknowledging (a time-out code on some platforms).
+    if (result < 0 && (IsPeerGoneError(code) || (wait == SenderWait::Readable && IsTimeoutError(code)))) {
+      LogInfo("Sender gone, connection closed: its link stopped acknowledging, error: " + Code(code));
+      return false;
+    }
+    // The quiet time-out: the parser keeps the part of the frame it has, and the next call
     // goes on with the same frame.
+    const bool timedOut = wait == SenderWait::Quiet;
     switch (frameParser.Step()) {
       case FrameStep::Header:
         if (timedOut) {
           LogInfo("WebSocket接收超时，可能设备息屏，继续等待...");
           return true;
         }
-        LogError("Failed to receive frame header, error: " + Code(code));
+        // Many senders end a cast by closing TCP without a close frame: an ordinary end.
+        if (result == 0) {
+          LogInfo("Sender closed the connection");
+        } else {
+          LogError("Failed to receive frame header, error: " + Code(code));
+        }
         return false;
       case FrameStep::ExtendedLength:
         if (timedOut) LogInfo("WebSocket扩展长度接收超时，继续等待...");
@@ -446,6 +471,48 @@ bool WebSocketServer::ReceiveFrame(SocketHandle socket) {
     }
     return false;
   }
+}
+
+WebSocketServer::SenderWait WebSocketServer::WaitForSender(SocketHandle socket) {
+  for (;;) {
+    const uint32_t now = Tick();
+    switch (liveness.Next(now)) {
+      case SenderLiveness::Due::LetGo:
+        LogInfo("Sender gone, connection closed: nothing heard from it for " +
+                std::to_string(liveness.SilentFor(now) / 1000) + " s, pings unanswered");
+        return SenderWait::Gone;
+      case SenderLiveness::Due::QuietLine:
+        return SenderWait::Quiet;
+      case SenderLiveness::Due::Ping: {
+        // A phone whose screen is off still answers; one that is gone does not.
+        static constexpr uint8_t PAYLOAD[] = {'o', 'r', 'r', 'i', 'n'};
+        ByteBuffer ping = EncodeFrame(WS_OPCODE_PING, true, PAYLOAD, sizeof PAYLOAD);
+        SendOnce(socket, ping.data(), ping.size());
+        continue;
+      }
+      case SenderLiveness::Due::Nothing:
+        break;
+    }
+    // Readable, closed or failed: the receive tells which.
+    if (WaitReadable(socket, static_cast<int>(liveness.WaitMs(now))) != 0) return SenderWait::Readable;
+  }
+}
+
+void WebSocketServer::StartLiveness(SocketHandle socket) {
+  SenderLiveness::Settings settings = livenessSettings;
+  settings.quietLineMs = static_cast<uint32_t>(receiveTimeoutMs.load());
+  liveness = SenderLiveness(settings, Tick());
+  // TCP's own bound for the same case: pings that are never acknowledged end the connection
+  // by the time we would give up on the sender ourselves.
+  LimitVanishedPeer(socket, static_cast<int>(settings.pingAfterMs), static_cast<int>(settings.pingEveryMs),
+                    static_cast<int>(settings.giveUpMs));
+}
+
+void WebSocketServer::SendCloseReply(SocketHandle socket, const ByteBuffer& received) {
+  // The endpoint that receives the first close frame answers it before closing (RFC 6455,
+  // 5.5.1); without it a sender that ended its cast properly sees an abnormal closure.
+  ByteBuffer closeFrame = EncodeFrame(WS_OPCODE_CLOSE, true, CloseReplyPayload(received));
+  SendOnce(socket, closeFrame.data(), closeFrame.size());
 }
 
 bool WebSocketServer::SendPong(SocketHandle socket, const ByteBuffer& payload) {

@@ -12,6 +12,7 @@
 #include "net/socket.h"
 #include "net/websocket/callbacks.h"
 #include "net/websocket/frame_parser.h"
+#include "net/websocket/sender_liveness.h"
 #include "support/bytes.h"
 #include "support/log_thinning.h"
 
@@ -52,6 +53,10 @@ class WebSocketServer {
   // the SO_RCVTIMEO the frame reader runs under. 30000 ms; tests shorten it.
   void SetConnectionTimeout(int milliseconds) { receiveTimeoutMs = milliseconds; }
 
+  // When a silent sender is pinged and when it is let go (tests shorten them). The quiet
+  // line follows SetConnectionTimeout. Set before Start.
+  void SetSenderLiveness(SenderLiveness::Settings settings) { livenessSettings = settings; }
+
   // Off by default. With it, a newcomer whose handshake succeeds while another sender is
   // connected is refused with close status 1013 instead of taking over. Set before Start.
   void SetHoldCurrentSender(bool hold) { holdCurrentSender = hold; }
@@ -91,7 +96,11 @@ class WebSocketServer {
   bool PerformHandshake(SocketHandle socket);
   bool PerformHandshakeUnguarded(SocketHandle socket);
   bool ReceiveFrame(SocketHandle socket);
+  enum class SenderWait { Readable, Quiet, Gone };
+  SenderWait WaitForSender(SocketHandle socket);
+  void StartLiveness(SocketHandle socket);
   bool SendPong(SocketHandle socket, const ByteBuffer& payload);
+  void SendCloseReply(SocketHandle socket, const ByteBuffer& received);
   void ProcessWebSocketFrame(const ByteBuffer& message);
 
   int port;
@@ -116,6 +125,8 @@ class WebSocketServer {
   // The current sender's reader state: used only by the current sender's thread, which
   // starts reading after the previous sender's thread has finished.
   FrameParser frameParser;
+  SenderLiveness liveness;
+  SenderLiveness::Settings livenessSettings;
   bool holdCurrentSender = false;
   std::vector<Ipv4Network> allowedNetworks;
   LogThinner outsiderLines{100};

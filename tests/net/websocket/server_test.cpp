@@ -45,6 +45,9 @@ TEST(ServerHandshake, AnswersWithTheExactResponse) {
   EXPECT_TRUE(r.log.WaitFor("WebSocket握手成功"));
   EXPECT_TRUE(r.log.Contains("Extracted WebSocket-Key: " + test::SAMPLE_KEY));
   EXPECT_TRUE(r.log.Contains("WebSocket handshake completed successfully"));
+  // Our own response is one log line too: its line ends are written escaped.
+  EXPECT_TRUE(r.log.Contains("Sending handshake response: HTTP/1.1 101 Switching Protocols\\r\\nUpgrade: websocket\\r\\n"));
+  for (const auto& line : r.log.Lines()) EXPECT_EQ(line.text.find('\n'), std::string::npos) << line.text;
 }
 
 TEST(ServerHandshake, RequestSplitOverSeveralSegmentsIsReadWhole) {
