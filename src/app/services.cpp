@@ -34,7 +34,7 @@ bool StartServices() {
   LogInfo("设备发现服务已启动: " + deviceName);
 
   webSocketServer = std::make_unique<WebSocketServer>(WEBSOCKET_PORT);
-  webSocketServer->SetVideoFrameCallback(OnVideoFrame);
+  webSocketServer->SetStampedVideoFrameCallback(OnStampedVideoFrame);
   webSocketServer->SetAudioFrameCallback(OnAudioFrame);
   webSocketServer->SetConnectionCallback(OnConnectionChanged);
   webSocketServer->SetErrorCallback(OnError);

@@ -14,6 +14,7 @@
 #include "media/display_state.h"
 #include "media/jpeg_decoder.h"
 #include "media/picture_pacing.h"
+#include "media/sender_clock_intake.h"
 #include "support/log.h"
 #include "support/tick.h"
 #include "support/utf8.h"
@@ -43,7 +44,14 @@ std::atomic<int> maxPictureRate{0};
 std::mutex intakeMutex;
 IntakeGate intakeGate{NS_PER_SECOND / 50};
 
-bool AcceptPicture(uint32_t now) {
+// Pictures that carry the sender's time stamp: spaced on the sender's clock where usable.
+SenderClockIntake stampedIntake{NS_PER_SECOND / 50};
+
+bool AcceptPicture(uint32_t now, std::optional<uint32_t> senderStampMs) {
+  if (senderStampMs) {
+    std::lock_guard<std::mutex> lock(intakeMutex);
+    return stampedIntake.Accept(*senderStampMs, TickNs());
+  }
   if (maxPictureRate.load(std::memory_order_relaxed) > 0) {
     std::lock_guard<std::mutex> lock(intakeMutex);
     return intakeGate.Accept(TickNs());
@@ -95,15 +103,13 @@ void StorePicture(const ByteBuffer& data, int64_t receivedNs) {
   }
 }
 
-}  // namespace
-
-void OnVideoFrame(const ByteBuffer& data) {
+void TakeVideoFrame(const ByteBuffer& data, std::optional<uint32_t> senderStampMs) {
   // Taken first: the frame reader calls us as soon as the last byte is in.
   const int64_t receivedNs = NowNs();
   StatsPictureReceived(data.size());
   if (!decodingOn.load(std::memory_order_relaxed)) return;
   uint32_t now = Tick();
-  if (!AcceptPicture(now)) {
+  if (!AcceptPicture(now, senderStampMs)) {
     StatsPictureDropped();
     return;
   }
@@ -132,6 +138,12 @@ void OnVideoFrame(const ByteBuffer& data) {
   }
 }
 
+}  // namespace
+
+void OnVideoFrame(const ByteBuffer& data) { TakeVideoFrame(data, std::nullopt); }
+
+void OnStampedVideoFrame(const ByteBuffer& data, uint32_t senderStampMs) { TakeVideoFrame(data, senderStampMs); }
+
 void RepaintTaken() { repaintPacer.RepaintTaken(); }
 
 void SetMaxPictureRate(int fps) {
@@ -140,6 +152,7 @@ void SetMaxPictureRate(int fps) {
   {
     std::lock_guard<std::mutex> lock(intakeMutex);
     intakeGate = IntakeGate(fps > 0 ? NS_PER_SECOND / fps : NS_PER_SECOND / 50);
+    stampedIntake = SenderClockIntake(fps > 0 ? NS_PER_SECOND / fps : NS_PER_SECOND / 50);
   }
   maxPictureRate = fps;
 }
@@ -150,6 +163,10 @@ void OnConnectionChanged(bool connected, const std::string& clientInfo) {
   TapConnection(connected, clientInfo);
   isConnected = connected;
   if (connected) {
+    {
+      std::lock_guard<std::mutex> lock(intakeMutex);
+      stampedIntake.Reset();  // a new sender, a new clock
+    }
     StatsCastStarted();
     isScreenActive = true;
     lastFrameTime = Tick();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "support/bytes.h"
@@ -20,6 +21,11 @@ constexpr unsigned REPAINT_INTERVAL_MS = 33;
 // One JPEG picture from the sender (the cast header already removed). Runs on the
 // sender's thread; never throws.
 void OnVideoFrame(const ByteBuffer& data);
+
+// The same with the sender's time stamp of the picture: pictures are then taken in on the
+// sender's clock where it is usable (see SenderClockIntake), so jitter on the link does not
+// cost pictures, and after a stall the newest wins.
+void OnStampedVideoFrame(const ByteBuffer& data, uint32_t senderStampMs);
 
 // The window took the pending repaint: the next stored picture asks for one again. Called
 // by the window before it reads the picture.

@@ -521,6 +521,12 @@ bool WebSocketServer::SendPong(SocketHandle socket, const ByteBuffer& payload) {
 }
 
 void WebSocketServer::ProcessWebSocketFrame(const ByteBuffer& message) {
+  if (stampedVideoCallback && message.size() >= CAST_HEADER_SIZE) {
+    const uint32_t stamp = CastTimestamp(message);
+    DispatchCastMessage(
+        message, [this, stamp](const ByteBuffer& picture) { stampedVideoCallback(picture, stamp); }, audioCallback);
+    return;
+  }
   DispatchCastMessage(message, videoCallback, audioCallback);
 }
 

@@ -39,6 +39,8 @@ class WebSocketServer {
 
   // Set before Start, not while the server runs.
   void SetVideoFrameCallback(FrameCallback callback);
+  // Instead of the plain video callback: pictures with the sender's time stamp.
+  void SetStampedVideoFrameCallback(StampedFrameCallback callback) { stampedVideoCallback = std::move(callback); }
   void SetAudioFrameCallback(FrameCallback callback);
   void SetConnectionCallback(ConnectionCallback callback);
   void SetErrorCallback(ErrorCallback callback);
@@ -114,6 +116,7 @@ class WebSocketServer {
   std::atomic<bool> running{false};
   std::thread serverThread;
   FrameCallback videoCallback;
+  StampedFrameCallback stampedVideoCallback;
   FrameCallback audioCallback;
   ConnectionCallback connectionCallback;
   ErrorCallback errorCallback;
