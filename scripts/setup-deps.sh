@@ -46,6 +46,7 @@ need xserver-xorg-video-dummy have_file '/usr/lib/xorg/modules/drivers/dummy_drv
 need x11-xserver-utils have_cmd xrandr
 need ffmpeg have_cmd ffprobe
 need iproute2 have_cmd ip
+need nftables have_cmd nft
 need desktop-file-utils have_cmd desktop-file-validate
 need appstream have_cmd appstreamcli
 need systemd have_cmd systemd-analyze

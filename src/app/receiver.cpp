@@ -91,7 +91,7 @@ SenderHooks Receiver::OpenSession(const std::string& clientInfo) {
                                                std::move(sinks));
   session->Start();
   SenderHooks hooks;
-  hooks.video = [session](const ByteBuffer& jpeg) { session->OnVideoFrame(jpeg); };
+  hooks.video = [session](const ByteBuffer& jpeg, uint32_t stamp) { session->OnVideoFrame(jpeg, stamp); };
   hooks.audio = [session](const ByteBuffer& pcm) { session->OnAudioFrame(pcm); };
   hooks.ended = [session] { session->End(); };
   return hooks;

@@ -29,6 +29,7 @@ CastSession::CastSession(std::string clientInfo, CastRun& run, ScreenSink screen
       screen_(std::move(screen)),
       sinks_(std::move(sinks)),
       intakeGate_(IntakeIntervalNs(run.settings().maxFps)),
+      stampedIntake_(IntakeIntervalNs(run.settings().maxFps)),
       repaintPacer_(RepaintIntervalNs(run.settings().maxFps)) {}
 
 void CastSession::Start() {
@@ -59,18 +60,19 @@ bool CastSession::CheckScreen(uint32_t now) {
   return screenActive_.exchange(false);
 }
 
-bool CastSession::AcceptPicture(uint32_t now) {
+bool CastSession::AcceptPicture(uint32_t now, std::optional<uint32_t> senderStampMs) {
+  if (senderStampMs) return stampedIntake_.Accept(*senderStampMs, TickNs());
   if (run_.settings().maxFps > 0) return intakeGate_.Accept(TickNs());
   return TicksBetween(lastAcceptTime_, now) >= FRAME_INTERVAL_MS;
 }
 
-void CastSession::OnVideoFrame(const ByteBuffer& data) {
+void CastSession::OnVideoFrame(const ByteBuffer& data, std::optional<uint32_t> senderStampMs) {
   // Taken first: the frame reader calls us as soon as the last byte is in.
   const int64_t receivedNs = NowNs();
   stats().PictureReceived(data.size());
   if (!run_.settings().decode) return;
   const uint32_t now = Tick();
-  if (!AcceptPicture(now)) {
+  if (!AcceptPicture(now, senderStampMs)) {
     stats().PictureDropped();
     return;
   }

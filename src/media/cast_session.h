@@ -5,12 +5,14 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "media/decode_scale.h"
 #include "media/picture_pacing.h"
 #include "media/picture_slot.h"
+#include "media/sender_clock_intake.h"
 #include "support/bytes.h"
 #include "support/log_thinning.h"
 
@@ -105,7 +107,10 @@ class CastSession : public std::enable_shared_from_this<CastSession> {
   // Sender's thread.
   void Start();
   // One JPEG picture (the cast header removed): throttled, decoded, stored. Never throws.
-  void OnVideoFrame(const ByteBuffer& data);
+  // With the sender's time stamp of the picture, the intake runs on the sender's clock where
+  // it is usable (see SenderClockIntake), so jitter on the link does not cost pictures and
+  // after a stall the newest wins.
+  void OnVideoFrame(const ByteBuffer& data, std::optional<uint32_t> senderStampMs = std::nullopt);
   void OnAudioFrame(const ByteBuffer& data);
   // The connection ended: the picture goes with it.
   void End();
@@ -125,7 +130,7 @@ class CastSession : public std::enable_shared_from_this<CastSession> {
   CastStats& stats() const { return run_.stats(); }
 
  private:
-  bool AcceptPicture(uint32_t now);
+  bool AcceptPicture(uint32_t now, std::optional<uint32_t> senderStampMs);
   void StorePicture(const ByteBuffer& data, int64_t receivedNs);
 
   const std::string clientInfo_;
@@ -138,6 +143,7 @@ class CastSession : public std::enable_shared_from_this<CastSession> {
   std::atomic<uint32_t> lastFrameTime_{0};  // Tick() of the last accepted picture or the connection
   uint32_t lastAcceptTime_ = 0;             // sender's thread only
   IntakeGate intakeGate_;                   // sender's thread only (--max-fps)
+  SenderClockIntake stampedIntake_;         // sender's thread only (pictures with stamps)
   RepaintPacer repaintPacer_;
   std::atomic<uint32_t> drawArea_{0};  // packed; 0: unknown, decode at full size
 };

@@ -39,6 +39,7 @@ class IntakeGate {
  public:
   explicit IntakeGate(int64_t intervalNs) : intervalNs_(intervalNs) {}
   bool Accept(int64_t nowNs);
+  void Reset() { nextNs_.reset(); }
 
  private:
   int64_t intervalNs_;

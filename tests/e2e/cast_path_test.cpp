@@ -51,7 +51,7 @@ class CastPath : public testing::Test {
         newest = session;
       }
       SenderHooks hooks;
-      hooks.video = [session](const ByteBuffer& jpeg) { session->OnVideoFrame(jpeg); };
+      hooks.video = [session](const ByteBuffer& jpeg, uint32_t stamp) { session->OnVideoFrame(jpeg, stamp); };
       hooks.audio = [session](const ByteBuffer& pcm) { session->OnAudioFrame(pcm); };
       hooks.ended = [session] { session->End(); };
       return hooks;

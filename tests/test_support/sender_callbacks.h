@@ -17,6 +17,8 @@ struct SenderCallbacks {
   std::function<void(bool connected, const std::string& clientInfo)> connection = {};
   FrameCallback video = {};
   FrameCallback audio = {};
+  // Pictures with the sender's time stamp, instead of `video`.
+  StampedFrameCallback stampedVideo = {};
 };
 
 // The opener that feeds every sender's media and its start and end into `callbacks`.
@@ -24,7 +26,8 @@ inline SenderOpener OpenerFor(SenderCallbacks callbacks) {
   auto shared = std::make_shared<const SenderCallbacks>(std::move(callbacks));
   return [shared](const std::string& clientInfo) {
     if (shared->connection) shared->connection(true, clientInfo);
-    SenderHooks hooks{shared->video, shared->audio, {}};
+    SenderHooks hooks{shared->stampedVideo, shared->audio, {}};
+    if (!hooks.video && shared->video) hooks.video = [shared](const ByteBuffer& b, uint32_t) { shared->video(b); };
     if (shared->connection) hooks.ended = [shared] { shared->connection(false, ""); };
     return hooks;
   };

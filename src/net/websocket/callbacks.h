@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -9,6 +10,8 @@ namespace orrin {
 
 // The media bytes of one video or audio message; the buffer lives only during the call.
 using FrameCallback = std::function<void(const ByteBuffer&)>;
+// The same with the sender's time stamp of the message (milliseconds of the sender's clock).
+using StampedFrameCallback = std::function<void(const ByteBuffer&, uint32_t)>;
 // The text of a start-up failure.
 using ErrorCallback = std::function<void(const std::string&)>;
 
@@ -16,7 +19,7 @@ using ErrorCallback = std::function<void(const std::string&)>;
 // messages go here on the sender's thread, and `ended` is called once when its connection is
 // over. Empty functions are skipped.
 struct SenderHooks {
-  FrameCallback video;
+  StampedFrameCallback video;
   FrameCallback audio;
   std::function<void()> ended;
 };

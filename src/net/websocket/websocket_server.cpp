@@ -11,6 +11,7 @@
 #include "net/websocket/frame_writer.h"
 #include "net/websocket/handshake.h"
 #include "support/log.h"
+#include "support/log_escape.h"
 #include "support/log_thinning.h"
 #include "support/tick.h"
 
@@ -114,7 +115,7 @@ void WebSocketServer::Accept(Socket accepted, const sockaddr_in& clientAddr) {
   Connection* oldest = nullptr;
   for (Connection& connection : connections) {
     if (connection.finished || connection.evicted || &connection == current) continue;
-    if (connection.connected || connection.ending) continue;
+    if (connection.answered || connection.connected || connection.ending) continue;
     if (oldest == nullptr) oldest = &connection;
     ++pending;
   }
@@ -154,6 +155,12 @@ void WebSocketServer::ClientThread(Connection& connection) {
       FinishConnection(connection);
       return;
     }
+    {
+      // Answered: a sender now, waiting only for its predecessor to go, never the oldest
+      // connection in its handshake to be closed for the bound.
+      std::lock_guard<std::mutex> lock(connectionsMutex);
+      connection.answered = true;
+    }
     if (!BecomeCurrent(connection)) {
       // Refused, replaced by a later sender while it waited for its predecessor, or stopped.
       LogInfo("客户端处理线程已退出");
@@ -162,6 +169,7 @@ void WebSocketServer::ClientThread(Connection& connection) {
     }
     LogInfo("WebSocket握手成功");
     connectionLines.Forget(connection.source);  // a sender, not a knock: its next connection is written in full
+    StartLiveness(connection);
     try {
       while (running && !connection.ending) {
         if (!ReceiveFrame(connection)) break;
@@ -326,7 +334,7 @@ bool WebSocketServer::PerformHandshakeUnguarded(SocketHandle socket) {
   LogInfo(KeyLogLine(search.key));
 
   std::string responseStr = BuildHandshakeResponse(AcceptKeyFor(search.key));
-  LogInfo("Sending handshake response: " + responseStr);
+  LogInfo("Sending handshake response: " + EscapeForLog(responseStr));
   long sent = SendOnce(socket, responseStr.data(), responseStr.size());
   if (sent == static_cast<long>(responseStr.size())) {
     LogInfo("WebSocket handshake completed successfully");
@@ -341,10 +349,23 @@ bool WebSocketServer::ReceiveFrame(Connection& connection) {
   const SocketHandle socket = connection.clientSocket.Fd();
   FrameParser& frameParser = connection.frameParser;
   for (;;) {
-    std::span<uint8_t> space = frameParser.Space();
-    long result = ReceiveOnce(socket, space.data(), space.size());
+    const SenderWait wait = WaitForSender(connection);
+    if (wait == SenderWait::Gone) return false;
+    long result = -1;
+    int code = SOCKET_TIMEOUT_ERROR;
+    if (wait == SenderWait::Readable) {
+      std::span<uint8_t> space = frameParser.Space();
+      result = ReceiveOnce(socket, space.data(), space.size());
+      code = result < 0 ? LastSocketError() : 0;
+    }
     if (result > 0) {
       FrameEvent event = frameParser.Advance(static_cast<size_t>(result));
+      // A pong only says the sender is there; anything else is the sender doing something.
+      if (event.kind == FrameEventKind::Ignored && event.opcode == WS_OPCODE_PONG) {
+        connection.liveness.Heard(Tick());
+      } else {
+        connection.liveness.Spoke(Tick());
+      }
       if (event.abandonedBytes != 0) {
         LogErrorThinned(abandonedMessages,
                         "Incomplete fragmented message dropped: " + std::to_string(event.abandonedBytes) + " bytes");
@@ -353,13 +374,14 @@ bool WebSocketServer::ReceiveFrame(Connection& connection) {
         case FrameEventKind::NeedMore:
           continue;
         case FrameEventKind::Message:
-          DispatchCastMessage(messageNotes, event.payload, connection.hooks.video, connection.hooks.audio);
+          DispatchMessage(connection, event.payload);
           return true;
         case FrameEventKind::Ping:
           SendPong(socket, event.payload);
           return true;
         case FrameEventKind::Close:
           LogInfo("收到关闭帧");
+          SendCloseReply(socket, event.payload);
           return false;
         case FrameEventKind::Ignored:
           return true;
@@ -369,19 +391,28 @@ bool WebSocketServer::ReceiveFrame(Connection& connection) {
       }
       return true;
     }
-    int code = result < 0 ? LastSocketError() : 0;
     if (result < 0 && IsInterruptedError(code)) continue;
-    // Only a failed receive can be a time-out; zero bytes means the sender closed.
-    bool timedOut = result < 0 && IsTimeoutError(code);
-    // After a time-out the parser keeps the part of the frame it has, and the next call
+    // The socket was readable, so a failed receive is never a time-out of ours: TCP gave up
+    // on a sender that stopped acknowledging (a time-out code on some platforms).
+    if (result < 0 && (IsPeerGoneError(code) || (wait == SenderWait::Readable && IsTimeoutError(code)))) {
+      LogInfo("Sender gone, connection closed: its link stopped acknowledging, error: " + Code(code));
+      return false;
+    }
+    // The quiet time-out: the parser keeps the part of the frame it has, and the next call
     // goes on with the same frame.
+    const bool timedOut = wait == SenderWait::Quiet;
     switch (frameParser.Step()) {
       case FrameStep::Header:
         if (timedOut) {
           LogInfo("WebSocket接收超时，可能设备息屏，继续等待...");
           return true;
         }
-        LogError("Failed to receive frame header, error: " + Code(code));
+        // Many senders end a cast by closing TCP without a close frame: an ordinary end.
+        if (result == 0) {
+          LogInfo("Sender closed the connection");
+        } else {
+          LogError("Failed to receive frame header, error: " + Code(code));
+        }
         return false;
       case FrameStep::ExtendedLength:
         if (timedOut) LogInfo("WebSocket扩展长度接收超时，继续等待...");
@@ -395,6 +426,63 @@ bool WebSocketServer::ReceiveFrame(Connection& connection) {
     }
     return false;
   }
+}
+
+WebSocketServer::SenderWait WebSocketServer::WaitForSender(Connection& connection) {
+  const SocketHandle socket = connection.clientSocket.Fd();
+  SenderLiveness& liveness = connection.liveness;
+  for (;;) {
+    const uint32_t now = Tick();
+    switch (liveness.Next(now)) {
+      case SenderLiveness::Due::LetGo:
+        LogInfo("Sender gone, connection closed: nothing heard from it for " +
+                std::to_string(liveness.SilentFor(now) / 1000) + " s, pings unanswered");
+        return SenderWait::Gone;
+      case SenderLiveness::Due::QuietLine:
+        return SenderWait::Quiet;
+      case SenderLiveness::Due::Ping: {
+        // A phone whose screen is off still answers; one that is gone does not.
+        static constexpr uint8_t PAYLOAD[] = {'o', 'r', 'r', 'i', 'n'};
+        ByteBuffer ping = EncodeFrame(WS_OPCODE_PING, true, PAYLOAD, sizeof PAYLOAD);
+        SendOnce(socket, ping.data(), ping.size());
+        continue;
+      }
+      case SenderLiveness::Due::Nothing:
+        break;
+    }
+    // Readable, closed or failed: the receive tells which.
+    if (WaitReadable(socket, static_cast<int>(liveness.WaitMs(now))) != 0) return SenderWait::Readable;
+  }
+}
+
+void WebSocketServer::StartLiveness(Connection& connection) {
+  SenderLiveness::Settings settings = livenessSettings;
+  settings.quietLineMs = static_cast<uint32_t>(receiveTimeoutMs.load());
+  connection.liveness = SenderLiveness(settings, Tick());
+  // TCP's own bound for the same case: pings that are never acknowledged end the connection
+  // by the time we would give up on the sender ourselves.
+  LimitVanishedPeer(connection.clientSocket.Fd(), static_cast<int>(settings.pingAfterMs),
+                    static_cast<int>(settings.pingEveryMs), static_cast<int>(settings.giveUpMs));
+}
+
+void WebSocketServer::DispatchMessage(Connection& connection, const ByteBuffer& message) {
+  const StampedFrameCallback& video = connection.hooks.video;
+  if (!video) {
+    DispatchCastMessage(messageNotes, message, nullptr, connection.hooks.audio);
+    return;
+  }
+  // Pictures go on with the sender's time stamp of their message.
+  const uint32_t stamp = message.size() >= CAST_HEADER_SIZE ? CastTimestamp(message) : 0;
+  DispatchCastMessage(
+      messageNotes, message, [&video, stamp](const ByteBuffer& picture) { video(picture, stamp); },
+      connection.hooks.audio);
+}
+
+void WebSocketServer::SendCloseReply(SocketHandle socket, const ByteBuffer& received) {
+  // The endpoint that receives the first close frame answers it before closing (RFC 6455,
+  // 5.5.1); without it a sender that ended its cast properly sees an abnormal closure.
+  ByteBuffer closeFrame = EncodeFrame(WS_OPCODE_CLOSE, true, CloseReplyPayload(received));
+  SendOnce(socket, closeFrame.data(), closeFrame.size());
 }
 
 bool WebSocketServer::SendPong(SocketHandle socket, const ByteBuffer& payload) {

@@ -13,6 +13,7 @@
 #include "net/websocket/callbacks.h"
 #include "net/websocket/cast_message.h"
 #include "net/websocket/frame_parser.h"
+#include "net/websocket/sender_liveness.h"
 #include "support/bytes.h"
 #include "support/log_thinning.h"
 
@@ -51,6 +52,10 @@ class WebSocketServer {
   // the SO_RCVTIMEO the frame reader runs under. 30000 ms; tests shorten it.
   void SetConnectionTimeout(int milliseconds) { receiveTimeoutMs = milliseconds; }
 
+  // When a silent sender is pinged and when it is let go (tests shorten them). The quiet
+  // line follows SetConnectionTimeout. Set before Start.
+  void SetSenderLiveness(SenderLiveness::Settings settings) { livenessSettings = settings; }
+
   // Off by default. With it, a newcomer whose handshake succeeds while another sender is
   // connected is refused with close status 1013 instead of taking over. Set before Start.
   void SetHoldCurrentSender(bool hold) { holdCurrentSender = hold; }
@@ -70,11 +75,13 @@ class WebSocketServer {
     std::thread thread;
     // The sender's own reading state and the receiver's hooks for it: used by its thread only.
     FrameParser frameParser;
+    SenderLiveness liveness;
     SenderHooks hooks;
     std::atomic<bool> connected{false};  // opened and not yet ended
     std::atomic<bool> ending{false};     // asked to end (replaced, or Stop)
     bool finished = false;               // its thread is done (guarded)
     bool evicted = false;                // closed for the pending bound (guarded)
+    bool answered = false;               // its handshake succeeded: no longer pending (guarded)
   };
 
   void ServerThread();
@@ -90,7 +97,12 @@ class WebSocketServer {
   bool PerformHandshake(SocketHandle socket);
   bool PerformHandshakeUnguarded(SocketHandle socket);
   bool ReceiveFrame(Connection& connection);
+  enum class SenderWait { Readable, Quiet, Gone };
+  SenderWait WaitForSender(Connection& connection);
+  void StartLiveness(Connection& connection);
+  void DispatchMessage(Connection& connection, const ByteBuffer& message);
   bool SendPong(SocketHandle socket, const ByteBuffer& payload);
+  void SendCloseReply(SocketHandle socket, const ByteBuffer& received);
 
   int port;
   Socket serverSocket;
@@ -108,6 +120,7 @@ class WebSocketServer {
   std::mutex lifecycleMutex;  // Start and Stop, one at a time
   AcceptLoop acceptLoop{running};
   std::atomic<int> receiveTimeoutMs{30000};
+  SenderLiveness::Settings livenessSettings;
   bool holdCurrentSender = false;
   std::vector<Ipv4Network> allowedNetworks;
   // Anyone who can reach the port can fail a handshake or break a frame as often as they

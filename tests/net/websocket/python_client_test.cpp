@@ -54,6 +54,14 @@ TEST(PythonClient, CompletesTheHandshakeAndGetsPongs) {
   EXPECT_TRUE(s.connections.WaitForCount(4));
 }
 
+TEST(PythonClient, ClosingProperlyEndsInANormalClosure) {
+  Server s;
+  Outcome run = RunClient(s.server.ListeningPort(), "close");
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_NE(run.output.find("close code 1000"), std::string::npos) << run.output;
+  EXPECT_TRUE(s.connections.WaitForCount(2));
+}
+
 TEST(PythonClient, VideoMessageReachesTheCallbackWithoutItsHeader) {
   Server s;
   Outcome run = RunClient(s.server.ListeningPort(), "video");

@@ -52,6 +52,12 @@ TEST(ServerThreads, RapidReplacementsLeaveNothingBehind) {
     current.reset();
     // The last sender comes once all of them are handled: a handshake the server took in
     // late (a busy machine) would replace it, as any handshake that succeeds later does.
+    // Connections are accepted in order, so once a marker's handshake is answered every
+    // earlier one has a thread; once those are gone, none is left in the accept queue.
+    {
+      RawClient marker(server.ListeningPort());
+      ASSERT_TRUE(marker.Handshake());
+    }
     ASSERT_TRUE(test::Eventually([&] { return test::ThreadCount() == threads + 1; }, 30s));
     RawClient last(server.ListeningPort());
     ASSERT_TRUE(last.Handshake());
