@@ -66,7 +66,8 @@ windows-test: windows build
 bench: build
 	@bench/run_all.sh
 
-# Resident memory over 5,000 connect/cast/disconnect cycles with a window (about 5 minutes).
+# Resident memory over 5,000 connect/cast/disconnect cycles with a window, then over three
+# runs of 5,000 short windowless sessions (about 6 minutes).
 bench-memory: build
 	@bench/run_all.sh memory
 
