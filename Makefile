@@ -67,7 +67,7 @@ bench: build
 	@bench/run_all.sh
 
 # Resident memory over 5,000 connect/cast/disconnect cycles with a window, then over three
-# runs of 5,000 short windowless sessions (about 6 minutes).
+# runs of 5,000 short windowless sessions (about 7 minutes).
 bench-memory: build
 	@bench/run_all.sh memory
 

@@ -12,7 +12,7 @@ usage: /usr/bin/python3 bench/pipeline_bench.py BIN_DIR DATA_DIR [all|pacing|sou
   sound    a steady, a bursty (3 frames every 60 ms) and a 0.5 %-fast sender through SDL's
            disk driver: gaps and inserted silence in what was played, queued delay
   steady   1080x2400 at 50 fps: CPU, pictures shown per second, drops, resident memory
-  memory   (only when asked for: about 6 minutes) resident memory over 5,000
+  memory   (only when asked for: about 7 minutes) resident memory over 5,000
            connect/cast/disconnect cycles with a window, then the sessions part
   sessions resident memory over 5,000 short sessions at about 300 a second, windowless
            (SDL's offscreen driver): one picture of five sizes in turn, a ping, close

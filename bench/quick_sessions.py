@@ -101,18 +101,21 @@ def run(bin_dir, data_dir, sessions, receiver_args=(), log=print):
                 if receiver.poll() is not None or time.monotonic() > deadline:
                     raise RuntimeError("the receiver did not start; see " + log_path)
                 time.sleep(0.05)
-            points = []
+            points = [(0, rss_mib(receiver.pid))]
+            log(f"  before the first session: RSS {points[0][1]:.1f} MiB")
             started = time.monotonic()
+            paused = 0.0  # the pauses for readings are left out of the pace
             for i in range(1, sessions + 1):
                 session(frames[i % len(frames)], ping)
-                ahead = started + i / RATE - time.monotonic()
+                ahead = started + paused + i / RATE - time.monotonic()
                 if ahead > 0:
                     time.sleep(ahead)
                 if i == 100 or i % 1000 == 0 or i == sessions:
+                    rate = i / (time.monotonic() - started - paused)
                     time.sleep(0.3)  # the last sender's thread is gone
+                    paused += 0.3
                     points.append((i, rss_mib(receiver.pid)))
-                    log(f"  after {i} sessions: RSS {points[-1][1]:.1f} MiB "
-                        f"({i / (time.monotonic() - started):.0f} sessions/s)")
+                    log(f"  after {i} sessions: RSS {points[-1][1]:.1f} MiB ({rate:.0f} sessions/s)")
             return points
         finally:
             receiver.send_signal(signal.SIGTERM)
