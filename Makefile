@@ -68,7 +68,8 @@ bench: build
 	@echo "bench: field table (Wi-Fi-like links; root only)"
 	@/usr/bin/python3 bench/field_bench.py $${BENCH_BIN:-build/bin} build/bench-data
 
-# Resident memory over 5,000 connect/cast/disconnect cycles with a window (about 5 minutes).
+# Resident memory over 5,000 connect/cast/disconnect cycles with a window, then over three
+# runs of 5,000 short windowless sessions (about 7 minutes).
 bench-memory: build
 	@bench/run_all.sh memory
 

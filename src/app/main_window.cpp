@@ -340,7 +340,7 @@ void MainWindow::PaintNow() {
   }
   okButton_ = panels_.empty() ? SDL_Rect{0, 0, 0, 0} : painter_->DrawPanel(panels_.back());
   painter_->EndFrame();
-  SDL_RenderPresent(renderer_.get());
+  PresentFrame(renderer_.get());
   if (const Painter::Upload& upload = painter_->lastUpload(); input.timed && upload.newPicture) {
     const int64_t presented = NowNs();
     const double drawMs = static_cast<double>(presented - start) / 1e6 - upload.uploadMs;
