@@ -27,6 +27,7 @@ need libturbojpeg0-dev have_pc libturbojpeg
 need libsdl2-dev have_pc sdl2
 need libsdl2-ttf-dev have_pc SDL2_ttf
 need libfontconfig-dev have_pc fontconfig
+need libwayland-dev have_pc wayland-client
 need libpng-dev have_pc libpng
 need libcli11-dev have_pc CLI11
 need libavformat-dev have_pc libavformat

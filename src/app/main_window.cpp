@@ -83,7 +83,10 @@ void MainThreadQueue::Close() {
 }
 
 MainWindow::MainWindow(std::function<void()> stopServices, WindowOptions options)
-    : stopServices_(std::move(stopServices)), options_(options), mainThread_(std::this_thread::get_id()) {
+    : stopServices_(std::move(stopServices)),
+      options_(options),
+      screenSaver_(options.keepScreenOn),
+      mainThread_(std::this_thread::get_id()) {
   eventBase_ = SDL_RegisterEvents(EVENT_COUNT);
   queue_ = std::make_shared<MainThreadQueue>(eventBase_ + POSTED_CALL_EVENT);
 }
@@ -452,6 +455,7 @@ void MainWindow::PaintNow() {
   RepaintTaken();  // before the picture is read: one stored after this asks again
   const int64_t start = CastStatsEnabled() ? NowNs() : 0;
   painter_->Paint();
+  screenSaver_.PictureShown(painter_->showedPicture());
   if (tools_.overlayShown()) painter_->DrawOverlay(OverlayLines(tools_.Facts(*painter_)));
   // The information box has done its work once a cast shows: it must not hide the cast.
   // Its text stays on the waiting screen and in the log. Error boxes wait for the person.

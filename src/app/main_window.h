@@ -14,6 +14,7 @@
 #include "app/cast_tools.h"
 #include "app/font_set.h"
 #include "app/painter.h"
+#include "app/screen_saver.h"
 #include "app/sdl_handles.h"
 #include "app/window_options.h"
 
@@ -110,6 +111,7 @@ class MainWindow {
 
   std::function<void()> stopServices_;
   WindowOptions options_;
+  ScreenSaver screenSaver_;  // follows what each paint shows
   int displayIndex_ = 0;      // the display the window is placed on
   SDL_Point displayOrigin_{0, 0};  // where 100,100 counts from: the chosen display's corner
   SDL_Rect firstRect_{0, 0, 0, 0};  // the first window's corner and inner size
