@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/app_icon.h"
+#include "app/display_scale.h"
 #include "app/renderer_choice.h"
 #include "app/window_placement.h"
 #include "media/cast_callbacks.h"
@@ -119,9 +120,11 @@ bool MainWindow::Create() {
     const SDL_Point corner{WINDOWED_X, WINDOWED_Y};
     displayIndex_ = std::max(SDL_GetPointDisplayIndex(&corner), 0);
   }
+  desktopScale_ = DesktopScale(displayIndex_);
   // Decorations are not known before the window exists: fit the inner area now and the
   // whole frame once it is shown.
-  SDL_Rect first{displayOrigin_.x + WINDOWED_X, displayOrigin_.y + WINDOWED_Y, FIRST_WIDTH, FIRST_HEIGHT};
+  SDL_Rect first{displayOrigin_.x + Scaled(WINDOWED_X, desktopScale_), displayOrigin_.y + Scaled(WINDOWED_Y, desktopScale_),
+                 Scaled(FIRST_WIDTH, desktopScale_), Scaled(FIRST_HEIGHT, desktopScale_)};
   if (SDL_Rect usable; UsableArea(displayIndex_, usable)) first = FitRect(first, usable);
   Uint32 flags = SDL_WINDOW_SHOWN | SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI;
   if (options_.alwaysOnTop) flags |= SDL_WINDOW_ALWAYS_ON_TOP;
@@ -148,8 +151,9 @@ bool MainWindow::Create() {
     LogInfo(std::string("Renderer: ") + info.name +
             (PresentsOnRefresh(renderer_.get()) ? " (presents on the display's refresh)" : ""));
   }
-  fonts_ = FontSet::Open();
   painter_ = std::make_unique<Painter>(renderer_.get(), &fonts_);
+  fonts_.scale = 0;  // none opened yet
+  FollowDrawScale();
   painter_->SetKeepAspect(options_.keepAspect);
 
   // Title check: the window system takes a UTF-8 title and gives back what it holds.
@@ -410,7 +414,9 @@ void MainWindow::LeaveFullscreen() {
   SDL_SetWindowFullscreen(window_.get(), 0);
   SDL_RestoreWindow(window_.get());
   if (options_.alwaysOnTop) SDL_SetWindowAlwaysOnTop(window_.get(), SDL_TRUE);
-  PlaceFrame(SDL_Rect{displayOrigin_.x + WINDOWED_X, displayOrigin_.y + WINDOWED_Y, WINDOWED_WIDTH, WINDOWED_HEIGHT});
+  PlaceFrame(SDL_Rect{displayOrigin_.x + Scaled(WINDOWED_X, desktopScale_),
+                      displayOrigin_.y + Scaled(WINDOWED_Y, desktopScale_), Scaled(WINDOWED_WIDTH, desktopScale_),
+                      Scaled(WINDOWED_HEIGHT, desktopScale_)});
 }
 
 void MainWindow::FitFirstFrame() {
@@ -454,6 +460,7 @@ void MainWindow::PaintNow() {
   if (!renderer_ || closing_) return;
   RepaintTaken();  // before the picture is read: one stored after this asks again
   const int64_t start = CastStatsEnabled() ? NowNs() : 0;
+  FollowDrawScale();
   painter_->Paint();
   screenSaver_.PictureShown(painter_->showedPicture());
   if (tools_.overlayShown()) painter_->DrawOverlay(OverlayLines(tools_.Facts(*painter_)));
@@ -471,6 +478,19 @@ void MainWindow::PaintNow() {
     StatsPictureShown(upload.uploadMs, drawMs,
                       upload.receivedNs != 0 ? static_cast<double>(presented - upload.receivedNs) / 1e6 : 0);
   }
+}
+
+void MainWindow::FollowDrawScale() {
+  int windowWidth = 0;
+  int drawableWidth = 0;
+  SDL_GetWindowSize(window_.get(), &windowWidth, nullptr);
+  SDL_GetRendererOutputSize(renderer_.get(), &drawableWidth, nullptr);
+  const double scale = DrawScale(desktopScale_, windowWidth, drawableWidth);
+  if (scale == fonts_.scale) return;
+  // Said when it is not the plain 96 dpi one, and on every change.
+  if (scale != 1.0 || fonts_.scale != 0) LogInfo("Texts and layout drawn at scale " + ScaleText(scale));
+  fonts_ = FontSet::Open(scale);
+  painter_->SetScale(scale);
 }
 
 void MainWindow::SetTitle(const std::string& title) {

@@ -106,6 +106,9 @@ class MainWindow {
   // Once the window manager's frame is known: the first window's frame fitted to its display.
   void FitFirstFrame();
   bool ReportedBorders(Borders& borders) const;
+  // Reopens the fonts and rescales the painter when the drawing scale has changed (a
+  // window moved to a display of another scale).
+  void FollowDrawScale();
   void DismissPanel();
   void RunPostedCalls();
 
@@ -115,6 +118,7 @@ class MainWindow {
   int displayIndex_ = 0;      // the display the window is placed on
   SDL_Point displayOrigin_{0, 0};  // where 100,100 counts from: the chosen display's corner
   SDL_Rect firstRect_{0, 0, 0, 0};  // the first window's corner and inner size
+  double desktopScale_ = 1.0;  // window sizes and places at this times their 96 dpi values
   bool firstFrameFitted_ = false;
   std::thread::id mainThread_;
   Uint32 eventBase_ = 0;  // timer, posted call, close request, end of loop

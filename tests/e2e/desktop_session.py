@@ -6,6 +6,7 @@ import ctypes
 import ctypes.util
 import json
 import os
+import shutil
 import subprocess
 import tempfile
 import time
@@ -61,7 +62,9 @@ class SessionBus:
         return [c for c in calls if method is None or c["method"] == method]
 
     def close(self):
-        for process in (self.standin, self.daemon):
+        for process in (getattr(self, "standin", None), self.daemon):
+            if process is None:
+                continue
             if process.poll() is None:
                 process.terminate()
                 try:
@@ -69,6 +72,7 @@ class SessionBus:
                 except subprocess.TimeoutExpired:
                     process.kill()
                     process.wait()
+        shutil.rmtree(self.dir, ignore_errors=True)
 
 
 def x_idle_ms(display):
@@ -127,15 +131,16 @@ class Weston:
         self.env = {k: v for k, v in env.items() if k not in ("DISPLAY", "SDL_VIDEODRIVER")}
         self.env["WAYLAND_DISPLAY"] = self.socket
 
-    def screenshot(self, directory):
-        """The path of a PNG of the output (weston-screenshooter writes it into `directory`)."""
-        before = set(os.listdir(directory))
+    def screenshot(self, path):
+        """A PNG of the outputs at `path` (weston-screenshooter names its own files)."""
+        directory = tempfile.mkdtemp(prefix="orrin-shot-", dir=self.runtime)
         subprocess.run(["weston-screenshooter"], env=self.env, cwd=directory, check=True, timeout=20,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        made = sorted(set(os.listdir(directory)) - before)
-        if not made:
-            raise RuntimeError("weston-screenshooter wrote no file")
-        return os.path.join(directory, made[-1])
+        made = os.listdir(directory)
+        if len(made) != 1:
+            raise RuntimeError(f"weston-screenshooter wrote {made}")
+        shutil.move(os.path.join(directory, made[0]), path)
+        os.rmdir(directory)
 
     def close(self):
         if self.process.poll() is None:
@@ -146,6 +151,7 @@ class Weston:
                 self.process.kill()
                 self.process.wait()
         self.log.close()
+        shutil.rmtree(self.runtime, ignore_errors=True)
 
 
 def colour_box(png, colour, crop=None):
