@@ -31,7 +31,8 @@ std::optional<double> XftDpi(const std::string& resources) {
     const size_t colon = line.find(':');
     if (colon == std::string::npos) continue;
     std::string name = line.substr(0, colon);
-    name.erase(std::remove_if(name.begin(), name.end(), [](char c) { return c == ' ' || c == '\t'; }), name.end());
+    name.erase(std::remove_if(name.begin(), name.end(), [](char c) { return c == ' ' || c == '\t'; }),
+               name.end());
     if (name != "Xft.dpi") continue;
     const std::string value = line.substr(colon + 1);
     char* parsed = nullptr;

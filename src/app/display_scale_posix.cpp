@@ -1,9 +1,9 @@
-#include "app/display_scale.h"
-
 #include <SDL.h>
 #include <X11/Xlib.h>
 
 #include <cstring>
+
+#include "app/display_scale.h"
 
 namespace orrin {
 

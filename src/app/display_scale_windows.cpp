@@ -1,6 +1,6 @@
-#include "app/display_scale.h"
-
 #include <SDL.h>
+
+#include "app/display_scale.h"
 
 namespace orrin {
 

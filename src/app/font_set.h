@@ -35,9 +35,9 @@ FontPtr OpenFontWithCellHeight(const FontFace& face, int cellHeight);
 
 // The two fonts the window draws with, opened once for the life of the window.
 struct FontSet {
-  FontPtr title;  // 48 px, bold (at scale 1)
-  FontPtr text;   // 24 px, normal (at scale 1)
-  double scale = 1.0;
+  FontPtr title;     // 48 px, bold (at scale 1)
+  FontPtr text;      // 24 px, normal (at scale 1)
+  double scale = 0;  // what they were opened for; 0 before
 
   // Needs TTF_Init. Null members when no face covering Chinese is installed; the window
   // then draws its screens without text instead of failing. `scale` as in display_scale.h.

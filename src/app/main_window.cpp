@@ -123,8 +123,9 @@ bool MainWindow::Create() {
   desktopScale_ = DesktopScale(displayIndex_);
   // Decorations are not known before the window exists: fit the inner area now and the
   // whole frame once it is shown.
-  SDL_Rect first{displayOrigin_.x + Scaled(WINDOWED_X, desktopScale_), displayOrigin_.y + Scaled(WINDOWED_Y, desktopScale_),
-                 Scaled(FIRST_WIDTH, desktopScale_), Scaled(FIRST_HEIGHT, desktopScale_)};
+  SDL_Rect first{displayOrigin_.x + Scaled(WINDOWED_X, desktopScale_),
+                 displayOrigin_.y + Scaled(WINDOWED_Y, desktopScale_), Scaled(FIRST_WIDTH, desktopScale_),
+                 Scaled(FIRST_HEIGHT, desktopScale_)};
   if (SDL_Rect usable; UsableArea(displayIndex_, usable)) first = FitRect(first, usable);
   Uint32 flags = SDL_WINDOW_SHOWN | SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI;
   if (options_.alwaysOnTop) flags |= SDL_WINDOW_ALWAYS_ON_TOP;
@@ -152,7 +153,6 @@ bool MainWindow::Create() {
             (PresentsOnRefresh(renderer_.get()) ? " (presents on the display's refresh)" : ""));
   }
   painter_ = std::make_unique<Painter>(renderer_.get(), &fonts_);
-  fonts_.scale = 0;  // none opened yet
   FollowDrawScale();
   painter_->SetKeepAspect(options_.keepAspect);
 

@@ -28,8 +28,9 @@ std::vector<std::string> SplitList(const char* list) {
   return names;
 }
 
-const char* const NO_SEAT = "The Wayland compositor offers no input seat (no keyboard, mouse or touch screen), and "
-                            "this SDL crashes opening a window there";
+const char* const NO_SEAT =
+    "The Wayland compositor offers no input seat (no keyboard, mouse or touch screen), and "
+    "this SDL crashes opening a window there";
 
 }  // namespace
 
@@ -51,7 +52,8 @@ VideoDriverPlan PlanVideoDrivers(const char* requested, WaylandSeat seat) {
   }
   if (plan.drivers.empty()) {
     plan.windowless = true;
-    plan.logLine = std::string(NO_SEAT) + ": running without a window (cast link and discovery only). Attach a "
+    plan.logLine = std::string(NO_SEAT) +
+                   ": running without a window (cast link and discovery only). Attach a "
                    "keyboard, mouse or touch screen, or allow X11 through Xwayland (SDL_VIDEODRIVER=x11)";
   } else {
     plan.logLine = std::string(NO_SEAT) + ": trying " + plan.drivers + " instead (Xwayland, for one)";
@@ -64,7 +66,8 @@ VideoDriverPlan PrepareVideoDriver() {
   if (!MayTryWayland(requested)) return VideoDriverPlan{};
   const WaylandCompositor compositor = ProbeWaylandCompositor();
   VideoDriverPlan plan = PlanVideoDrivers(requested, compositor.seat);
-  if (!plan.drivers.empty()) SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, plan.drivers.c_str(), SDL_HINT_OVERRIDE);
+  if (!plan.drivers.empty())
+    SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, plan.drivers.c_str(), SDL_HINT_OVERRIDE);
   if (!plan.logLine.empty()) LogError(plan.logLine);
   // libdecor without a plugin draws nothing and says so in two raw lines of its own; plain
   // xdg-shell gives the same window without them, and the log says what is missing.

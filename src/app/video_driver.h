@@ -16,9 +16,9 @@ struct WaylandCompositor {
 
 // The video drivers SDL is to try, decided before SDL_Init.
 struct VideoDriverPlan {
-  std::string drivers;      // the SDL_VIDEODRIVER list to set; empty: SDL chooses as usual
-  bool windowless = false;  // no driver is left to try: run without a window
-  std::string logLine;      // what the log says about the choice; empty when nothing changed
+  std::string drivers;           // the SDL_VIDEODRIVER list to set; empty: SDL chooses as usual
+  bool windowless = false;       // no driver is left to try: run without a window
+  std::string logLine;           // what the log says about the choice; empty when nothing changed
   bool titleBarMissing = false;  // a window on Wayland would have no title bar
 };
 

@@ -1,11 +1,11 @@
-#include "app/video_driver.h"
-
 #include <dirent.h>
 #include <wayland-client.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <string>
+
+#include "app/video_driver.h"
 
 namespace orrin {
 
@@ -62,9 +62,9 @@ WaylandCompositor ProbeWaylandCompositor() {
 
 bool TitleBarPluginInstalled() {
   if (const char* directory = std::getenv("LIBDECOR_PLUGIN_DIR")) return HasPlugin(directory);
-  for (const char* directory : {"/usr/lib/" ORRIN_LIBRARY_ARCHITECTURE "/libdecor/plugins-1",
-                                "/usr/lib64/libdecor/plugins-1", "/usr/lib/libdecor/plugins-1",
-                                "/usr/local/lib/libdecor/plugins-1"}) {
+  for (const char* directory :
+       {"/usr/lib/" ORRIN_LIBRARY_ARCHITECTURE "/libdecor/plugins-1", "/usr/lib64/libdecor/plugins-1",
+        "/usr/lib/libdecor/plugins-1", "/usr/local/lib/libdecor/plugins-1"}) {
     if (HasPlugin(directory)) return true;
   }
   return false;
