@@ -53,6 +53,7 @@ need python3-dbus eval '/usr/bin/python3 -c "import dbus.mainloop.glib" 2>/dev/n
 need python3-gi eval '/usr/bin/python3 -c "from gi.repository import GLib" 2>/dev/null'
 need ffmpeg have_cmd ffprobe
 need iproute2 have_cmd ip
+need nftables have_cmd nft
 need desktop-file-utils have_cmd desktop-file-validate
 need appstream have_cmd appstreamcli
 need systemd have_cmd systemd-analyze
