@@ -30,6 +30,7 @@ need libfontconfig-dev have_pc fontconfig
 need libpng-dev have_pc libpng
 need libcli11-dev have_pc CLI11
 need libavformat-dev have_pc libavformat
+need libcivetweb-dev have_file '/usr/include/civetweb.h'
 need fonts-noto-cjk eval '[ -n "$(fc-list :lang=zh-cn 2>/dev/null)" ]'
 # tests
 need libgtest-dev have_pc gtest
@@ -45,6 +46,8 @@ need openbox have_cmd openbox
 need xserver-xorg-video-dummy have_file '/usr/lib/xorg/modules/drivers/dummy_drv.so'
 need x11-xserver-utils have_cmd xrandr
 need ffmpeg have_cmd ffprobe
+need chromium have_cmd chromium
+need prometheus have_cmd promtool
 need iproute2 have_cmd ip
 need desktop-file-utils have_cmd desktop-file-validate
 need appstream have_cmd appstreamcli

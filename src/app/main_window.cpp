@@ -450,7 +450,7 @@ void MainWindow::PaintNow() {
   pictureDueNs_.reset();  // this paint shows the newest picture
   if (!renderer_ || closing_) return;
   RepaintTaken();  // before the picture is read: one stored after this asks again
-  const int64_t start = CastStatsEnabled() ? NowNs() : 0;
+  const int64_t start = CastTimingWanted() ? NowNs() : 0;
   painter_->Paint();
   if (tools_.overlayShown()) painter_->DrawOverlay(OverlayLines(tools_.Facts(*painter_)));
   // The information box has done its work once a cast shows: it must not hide the cast.

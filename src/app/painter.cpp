@@ -74,7 +74,7 @@ bool Painter::UploadNewPicture() {
   if (frameGeneration == uploadedGeneration_) return true;
   uploadedGeneration_ = frameGeneration;
   shownJpeg_ = picture->jpeg;
-  const int64_t start = CastStatsEnabled() ? NowNs() : 0;
+  const int64_t start = CastTimingWanted() ? NowNs() : 0;
   if (!picture_ || pictureWidth_ != picture->width || pictureHeight_ != picture->height ||
       pictureFormat_ != picture->format) {
     const Uint32 format =

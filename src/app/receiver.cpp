@@ -15,6 +15,7 @@
 #include "app/platform_start.h"
 #include "app/sdl_log.h"
 #include "app/services.h"
+#include "app/shared_view.h"
 #include "app/signal_watcher.h"
 #include "app/stats_reporter.h"
 #include "media/cast_callbacks.h"
@@ -139,7 +140,12 @@ int RunReceiver(const std::vector<std::string>& args) {
   auto stats = std::make_unique<StatsReporter>(options->stats);
   // Outlives the services too: the cast callbacks hand it what they receive.
   Recorder recorder;
-  SetCastTapListener(recorder.TapListener());
+  // Outlives the services and the shared view, which count into it.
+  ReceiverMetrics metrics;
+  bool shareFailed = false;
+  std::unique_ptr<ShareServer> share = StartSharedView(*options, metrics, recorder, shareFailed);
+  if (shareFailed) return 1;
+  SetCastTapListener(CastListeners(recorder.TapListener(), share.get()));
   if (!options->record.empty()) recorder.StartToFile(options->record);
 
   RouteSdlLogThroughOurs();
@@ -158,11 +164,13 @@ int RunReceiver(const std::vector<std::string>& args) {
             "); running without a window: cast link and discovery only, stop with Ctrl+C or SIGTERM");
     const int exitCode = RunWithoutWindow();
     SetCastTapListener(nullptr);
+    StopSharedView(share);
     return exitCode;
   }
   if (TTF_Init() != 0) LogError(std::string("TTF_Init failed: ") + TTF_GetError());
   const int exitCode = RunWithWindow(recorder, options->window);
   SetCastTapListener(nullptr);  // the services are stopped: nothing calls it any more
+  StopSharedView(share);
   TTF_Quit();
   SDL_Quit();
   return exitCode;

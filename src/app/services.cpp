@@ -18,10 +18,12 @@ namespace {
 std::unique_ptr<DiscoveryService> discoveryService;
 std::unique_ptr<WebSocketServer> webSocketServer;
 AccessControl accessControl;
+ReceiverMetrics* serviceMetrics = nullptr;
 
 }  // namespace
 
 void SetAccessControl(AccessControl access) { accessControl = std::move(access); }
+void SetServiceMetrics(ReceiverMetrics* metrics) { serviceMetrics = metrics; }
 
 bool StartServices() {
   const std::string deviceName = GetLocalComputerName() + " (Windows)";
@@ -30,6 +32,7 @@ bool StartServices() {
   // their own socket failures; a port held by another program disables only that half.
   discoveryService = std::make_unique<DiscoveryService>(deviceName, WEBSOCKET_PORT);
   discoveryService->SetAllowedNetworks(accessControl.allowedNetworks);
+  discoveryService->SetMetrics(serviceMetrics);
   discoveryService->Start();
   LogInfo("设备发现服务已启动: " + deviceName);
 
@@ -40,6 +43,7 @@ bool StartServices() {
   webSocketServer->SetErrorCallback(OnError);
   webSocketServer->SetHoldCurrentSender(accessControl.holdCurrentSender);
   webSocketServer->SetAllowedNetworks(accessControl.allowedNetworks);
+  webSocketServer->SetMetrics(serviceMetrics);
   if (!webSocketServer->Start()) {
     // OnError has logged the server's own text and shown it in the error box.
     LogError("Failed to start WebSocket server");

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "net/ipv4_network.h"
+#include "support/receiver_metrics.h"
 
 namespace orrin {
 
@@ -21,6 +22,10 @@ struct AccessControl {
   std::vector<Ipv4Network> allowedNetworks;  // --allow; empty: everyone
 };
 void SetAccessControl(AccessControl access);
+
+// Where the services count connections, refusals and discovery answers (null: nowhere); set
+// before StartServices, kept alive until after StopServices.
+void SetServiceMetrics(ReceiverMetrics* metrics);
 
 // Stops and destroys the server, then discovery, then releases the picture on screen.
 // Runs on the stop thread while the main thread keeps handling window events.

@@ -44,6 +44,7 @@ AudioDevice& Device() {
 
 std::atomic<int64_t> audioFrameCount{0};
 std::atomic<uint64_t> droppedFrames{0};
+std::atomic<uint64_t> playedFrames{0};
 
 // SDL keeps per-thread data (its error text) for each thread that calls it, and frees it
 // on its own only for threads it created. Each sender's client thread is one of ours, so it
@@ -162,6 +163,7 @@ void PlayAudio(const ByteBuffer& data) {
     queued = device.buffer.Queued() * AUDIO_BYTES_PER_SAMPLE;
     taken = device.buffer.PushLittleEndian(data.data(), length / AUDIO_BYTES_PER_SAMPLE);
   }
+  if (taken) ++playedFrames;
   if (!taken) {
     uint64_t dropCount = ++droppedFrames;
     if (ShouldLogDrop(dropCount)) {
@@ -207,6 +209,13 @@ size_t QueuedAudioBytes() {
 }
 
 uint64_t DroppedAudioFrames() { return droppedFrames.load(); }
+uint64_t PlayedAudioFrames() { return playedFrames.load(); }
+
+uint64_t AudioGaps() {
+  AudioDevice& device = Device();
+  std::lock_guard<std::mutex> lock(device.bufferMutex);
+  return device.buffer.Underruns();
+}
 
 uint64_t TrimmedAudioSamples() {
   AudioDevice& device = Device();
@@ -218,6 +227,7 @@ void ResetAudioForTesting() {
   CloseAudioDevice();
   audioFrameCount = 0;
   droppedFrames = 0;
+  playedFrames = 0;
 }
 
 }  // namespace orrin

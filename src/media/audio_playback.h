@@ -50,6 +50,10 @@ void CloseAudioDevice();
 size_t QueuedAudioBytes();
 // Frames dropped because the queue was full, since start.
 uint64_t DroppedAudioFrames();
+// Frames queued for the device, since start.
+uint64_t PlayedAudioFrames();
+// Times the sound ran dry while playing, since start.
+uint64_t AudioGaps();
 // Samples taken out to hold the delay down, since the device was opened.
 uint64_t TrimmedAudioSamples();
 

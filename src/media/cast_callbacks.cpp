@@ -68,7 +68,7 @@ void RequestPictureRepaint(const WindowPort& port, int64_t dueNs) {
 }
 
 void StorePicture(const ByteBuffer& data, int64_t receivedNs) {
-  const bool timed = CastStatsEnabled();
+  const bool timed = CastTimingWanted();
   int scale = 1;
   std::unique_ptr<Picture> picture = CreateBitmapFromJPEG(data, PublishedDrawArea(), &scale);
   if (picture == nullptr) {

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <mutex>
 
+#include "support/receiver_metrics.h"
+
 namespace orrin {
 namespace {
 
@@ -15,6 +17,9 @@ namespace {
 constexpr size_t MAX_RUN_SAMPLES = 500'000;
 
 std::atomic<bool> enabled{false};
+std::atomic<ReceiverMetrics*> metricsSink{nullptr};
+
+ReceiverMetrics* Metrics() { return metricsSink.load(std::memory_order_acquire); }
 
 struct Samples {
   std::vector<double> decode, upload, draw, delay, audio;
@@ -81,7 +86,11 @@ int64_t NowNs() {
 void EnableCastStats(bool on) { enabled.store(on, std::memory_order_relaxed); }
 bool CastStatsEnabled() { return enabled.load(std::memory_order_relaxed); }
 
+void SetCastMetrics(ReceiverMetrics* metrics) { metricsSink.store(metrics, std::memory_order_release); }
+bool CastTimingWanted() { return CastStatsEnabled() || Metrics() != nullptr; }
+
 void StatsPictureReceived(size_t bytes) {
+  if (ReceiverMetrics* metrics = Metrics()) Count(&metrics->picturesReceived);
   if (!CastStatsEnabled()) return;
   Update([bytes](StatsSnapshot& s) {
     ++s.received;
@@ -90,11 +99,13 @@ void StatsPictureReceived(size_t bytes) {
 }
 
 void StatsPictureDropped() {
+  if (ReceiverMetrics* metrics = Metrics()) Count(&metrics->picturesDropped);
   if (!CastStatsEnabled()) return;
   Update([](StatsSnapshot& s) { ++s.dropped; });
 }
 
 void StatsPictureDecoded(double decodeMs, int scaleDenominator) {
+  if (ReceiverMetrics* metrics = Metrics()) metrics->decodeSeconds.Observe(decodeMs / 1000);
   if (!CastStatsEnabled()) return;
   std::lock_guard<std::mutex> lock(statsMutex);
   for (StatsSnapshot* s : {&intervalCounts, &runCounts}) {
@@ -105,6 +116,10 @@ void StatsPictureDecoded(double decodeMs, int scaleDenominator) {
 }
 
 void StatsPictureShown(double uploadMs, double drawMs, double delayMs) {
+  if (ReceiverMetrics* metrics = Metrics()) {
+    Count(&metrics->picturesShown);
+    metrics->presentSeconds.Observe(delayMs / 1000);
+  }
   if (!CastStatsEnabled()) return;
   const int64_t now = NowNs();
   std::lock_guard<std::mutex> lock(statsMutex);

@@ -6,6 +6,8 @@
 
 namespace orrin {
 
+struct ReceiverMetrics;
+
 // Counters and timings of the picture path, for `--stats` and the benchmarks. Off by
 // default: then every hook is one relaxed atomic load and nothing else, so the path a user
 // runs pays nothing for it.
@@ -15,6 +17,12 @@ int64_t NowNs();
 
 void EnableCastStats(bool on);
 bool CastStatsEnabled();
+
+// The running totals the shared view reports (null: none). Fed by the same hooks, whether
+// or not statistics are on; the caller keeps `metrics` alive until it sets null again.
+void SetCastMetrics(ReceiverMetrics* metrics);
+// Whether the picture path should take its time stamps: for statistics or for the metrics.
+bool CastTimingWanted();
 
 // Hooks, each a no-op while statistics are off.
 void StatsPictureReceived(size_t bytes);  // a video frame reached the cast callbacks

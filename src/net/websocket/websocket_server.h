@@ -14,6 +14,7 @@
 #include "net/websocket/frame_parser.h"
 #include "support/bytes.h"
 #include "support/log_thinning.h"
+#include "support/receiver_metrics.h"
 
 namespace orrin {
 
@@ -57,6 +58,10 @@ class WebSocketServer {
   void SetHoldCurrentSender(bool hold) { holdCurrentSender = hold; }
   // Off (empty) by default. Connections from outside these networks are closed at once.
   void SetAllowedNetworks(std::vector<Ipv4Network> networks) { allowedNetworks = std::move(networks); }
+
+  // Connections, failed handshakes and refused senders are counted into `counters` (null:
+  // not counted), which must outlive the server. Set before Start.
+  void SetMetrics(ReceiverMetrics* counters) { metrics = counters; }
 
   static constexpr size_t MAX_PENDING_HANDSHAKES = 4;
 
@@ -118,6 +123,7 @@ class WebSocketServer {
   FrameParser frameParser;
   bool holdCurrentSender = false;
   std::vector<Ipv4Network> allowedNetworks;
+  ReceiverMetrics* metrics = nullptr;
   LogThinner outsiderLines{100};
   LogThinner evictionLines{100};
   LogThinner refusalLines{100};
