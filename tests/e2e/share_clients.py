@@ -17,6 +17,15 @@ import websockets
 from receiver_process import wait_until
 
 
+def end_process(process):
+    process.terminate()
+    try:
+        process.wait(10)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
+
+
 def connect(loop, url):
     """A WebSocket client on `loop` (python3-websockets; made inside the loop it runs on)."""
     async def opening():
@@ -166,11 +175,7 @@ class Chromium:
             self.loop.run_until_complete(self.ws.close())
         finally:
             self.loop.close()
-            self.process.terminate()
-            try:
-                self.process.wait(10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
+            end_process(self.process)
             self.log.close()
             shutil.rmtree(self.profile, ignore_errors=True)
 
@@ -209,10 +214,6 @@ class Prometheus:
             return []
 
     def close(self):
-        self.process.terminate()
-        try:
-            self.process.wait(10)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
+        end_process(self.process)
         self.log.close()
         shutil.rmtree(self.dir, ignore_errors=True)
