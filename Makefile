@@ -65,8 +65,11 @@ windows-test: windows build
 
 bench: build
 	@bench/run_all.sh
+	@echo "bench: field table (Wi-Fi-like links; root only)"
+	@/usr/bin/python3 bench/field_bench.py $${BENCH_BIN:-build/bin} build/bench-data
 
-# Resident memory over 5,000 connect/cast/disconnect cycles with a window (about 5 minutes).
+# Resident memory over 5,000 connect/cast/disconnect cycles with a window, then over three
+# runs of 5,000 short windowless sessions (about 7 minutes).
 bench-memory: build
 	@bench/run_all.sh memory
 
@@ -76,10 +79,14 @@ robust: build
 	  build/bin/orrin-cast build/bin/many_scans_jpeg build/robust-artifacts --slow --table build/robust-table.md
 
 # A long cast under Xvfb (SOAK_MINUTES, default 30): memory, descriptors and threads sampled
-# every 10 s into build/soak.csv and build/soak.png. Not part of CI.
+# every 10 s into build/soak.csv and build/soak.png; then an idle phone behind a Wi-Fi-like
+# link as long (it must stay connected, screen off). Not part of CI.
 soak: build
 	@tests/in_private_net.sh /usr/bin/python3 tests/robust/soak.py build/bin/orrin-receiver \
 	  build/bin/orrin-cast build/soak $(or $(SOAK_MINUTES),30)
+	@FIELD_IDLE_SECONDS=$$(( $(or $(SOAK_MINUTES),30) * 60 )) /usr/bin/python3 tests/e2e/field_e2e.py \
+	  build/bin/orrin-receiver build/bin/orrin-cast build/soak \
+	  IdlePhoneTest.test_an_idle_phone_that_answers_pings_stays_with_the_screen_off_screen
 
 fuzz: setup
 	@scripts/fuzz.sh $(FUZZ_SECONDS)

@@ -1,6 +1,6 @@
 """The whole picture path against its ceilings, measured in one run; prints one table.
 
-usage: /usr/bin/python3 bench/pipeline_bench.py BIN_DIR DATA_DIR [all|pacing|sound|memory]
+usage: /usr/bin/python3 bench/pipeline_bench.py BIN_DIR DATA_DIR [all|pacing|sound|memory|sessions]
 
   decode   decode_bench: our bytes-to-Picture against tjbench -yuv on the same files
   ingest   orrin-cast sending masked frames as fast as it can into the receiver (decoding
@@ -14,8 +14,10 @@ usage: /usr/bin/python3 bench/pipeline_bench.py BIN_DIR DATA_DIR [all|pacing|sou
   sound    a steady, a bursty (3 frames every 60 ms) and a 0.5 %-fast sender through SDL's
            disk driver: gaps and inserted silence in what was played, queued delay
   steady   1080x2400 at 50 fps: CPU, pictures shown per second, drops, resident memory
-  memory   (only when asked for: about 5 minutes) resident memory over 5,000
-           connect/cast/disconnect cycles with a window
+  memory   (only when asked for: about 7 minutes) resident memory over 5,000
+           connect/cast/disconnect cycles with a window, then the sessions part
+  sessions resident memory over 5,000 short sessions at about 300 a second, windowless
+           (SDL's offscreen driver): one picture of five sizes in turn, a ping, close
   record   1080x2400 at 30 fps with --record against the same cast without: CPU and memory
 
 `all` (the default) runs everything but memory.
@@ -41,7 +43,7 @@ DEFAULTS = {
     "BENCH_INGEST_SECONDS": "3", "BENCH_INGEST_ROUNDS": "3",
     "BENCH_PACING_SECONDS": "12", "BENCH_PACING_ROUNDS": "2",
     "BENCH_SOUND_SECONDS": "10", "BENCH_SOUND_ROUNDS": "1",
-    "BENCH_MEMORY_CYCLES": "5000",
+    "BENCH_MEMORY_CYCLES": "5000", "BENCH_SESSIONS": "5000", "BENCH_SESSIONS_ROUNDS": "3",
     "BENCH_STEADY_SECONDS": "60", "BENCH_STEADY_ROUNDS": "1",
     "BENCH_RECORD_SECONDS": "20", "BENCH_RECORD_ROUNDS": "2",
 }
@@ -567,6 +569,24 @@ def bench_memory():
         f"{min(v for _, v in points):.0f}..{max(v for _, v in points):.0f} MiB")
 
 
+def bench_sessions():
+    import quick_sessions
+    count = setting("BENCH_SESSIONS", int)
+    rises, bases, finals = {}, {}, {}
+    for r in range(setting("BENCH_SESSIONS_ROUNDS", int)):
+        for tag, binary in versions():
+            log(f"== sessions{tag}: {count} short sessions, about 300 a second, windowless (round {r + 1}) ==")
+            points = quick_sessions.run(os.path.dirname(binary), DATA, count, log=log)
+            base = next(v for n, v in points if n == 100)
+            rises.setdefault(tag, []).append(points[-1][1] - base)
+            bases.setdefault(tag, []).append(base)
+            finals.setdefault(tag, []).append(points[-1][1])
+    for tag, runs in rises.items():
+        row(f"RSS over {count} short sessions{tag} (MiB)", f"{statistics.median(finals[tag]):.0f}",
+            f"after 100: {statistics.median(bases[tag]):.0f}", f"{statistics.median(runs):+.1f} MiB", "<= +32 MiB",
+            "met" if max(runs) <= 32 else "MISSED", " ".join(f"{v:+.1f}" for v in runs))
+
+
 def bench_record():
     """The cost of recording: the same cast with and without --record, rounds alternating."""
     seconds = setting("BENCH_RECORD_SECONDS")
@@ -616,6 +636,9 @@ def main():
     started = time.monotonic()
     if MODE == "memory":
         bench_memory()
+        bench_sessions()
+    elif MODE == "sessions":
+        bench_sessions()
     elif MODE == "pacing":
         bench_pacing()
     elif MODE == "sound":

@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
     SDL_SetRenderDrawColor(renderer.get(), 0, 0, 0, 255);
     SDL_RenderClear(renderer.get());
     SDL_RenderCopy(renderer.get(), texture.get(), nullptr, &target);
-    SDL_RenderPresent(renderer.get());
+    orrin::PresentFrame(renderer.get());
     if (frame >= 5) samples.push_back(static_cast<double>(orrin::NowNs() - start) / 1e6);  // past start-up
   }
   std::vector<double> sorted = samples;

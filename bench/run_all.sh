@@ -7,7 +7,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# An optional argument picks one part: pacing, sound or memory (the long one, not in `all`).
+# An optional argument picks one part: pacing, sound, sessions or memory (the long one, not
+# in `all`; it runs sessions too).
 command=(/usr/bin/python3 bench/pipeline_bench.py "${BENCH_BIN:-build/bin}" build/bench-data "${1:-all}")
 inner='ip link set lo up && exec "$@"'
 if [ "$(id -u)" = 0 ] && unshare -n -- true 2>/dev/null; then

@@ -32,6 +32,8 @@ struct CallbackThrew : std::runtime_error {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   orrin::ByteBuffer message(data, data + size);
+  // The log thinners run on from input to input, as they do over a sender's messages.
+  static orrin::CastMessageNotes notes;
   // A throwing callback is chosen by the message itself, so both paths are explored
   // without a control byte that would shift the layout the dispatcher reads.
   const bool throwFromCallback = size >= orrin::CAST_HEADER_SIZE && (data[4] & 0x80) != 0;
@@ -46,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   };
   bool threw = false;
   try {
-    orrin::DispatchCastMessage(message, record(video), record(audio));
+    orrin::DispatchCastMessage(notes, message, record(video), record(audio));
   } catch (const CallbackThrew&) {
     threw = true;
   }
@@ -63,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   // Empty callbacks are skipped, never called.
-  orrin::DispatchCastMessage(message, nullptr, nullptr);
+  orrin::DispatchCastMessage(notes, message, nullptr, nullptr);
 
   if (size >= orrin::CAST_HEADER_SIZE) {
     uint32_t stamp = orrin::CastTimestamp(message);

@@ -23,7 +23,7 @@ uint64_t Touch(const orrin::Picture& picture) {
 bool PlanesFit(const orrin::Picture& picture) {
   const size_t w = static_cast<size_t>(picture.width);
   const size_t h = static_cast<size_t>(picture.height);
-  const int count = picture.PlaneCount();
+  const int count = picture.format == orrin::PixelFormat::I420 ? 3 : 1;
   for (int i = 0; i < count; ++i) {
     const size_t index = static_cast<size_t>(i);
     const bool chroma = picture.format == orrin::PixelFormat::I420 && i > 0;

@@ -49,6 +49,7 @@ need ffmpeg have_cmd ffprobe
 need chromium have_cmd chromium
 need prometheus have_cmd promtool
 need iproute2 have_cmd ip
+need nftables have_cmd nft
 need desktop-file-utils have_cmd desktop-file-validate
 need appstream have_cmd appstreamcli
 need systemd have_cmd systemd-analyze

@@ -5,7 +5,7 @@
 #include "app/painter.h"
 #include "media/audio_playback.h"
 #include "media/cast_stats.h"
-#include "media/cast_tap.h"
+#include "media/cast_session.h"
 #include "record/jpeg_size.h"
 #include "record/recorder.h"
 #include "support/log.h"
@@ -17,7 +17,7 @@ void CastTools::ToggleOverlay() {
   overlayShown_ = !overlayShown_;
   // The figures need the statistics; they stay on once asked for (they cost one short
   // lock per picture).
-  if (overlayShown_) EnableCastStats(true);
+  if (overlayShown_ && stats_ != nullptr) stats_->Enable(true);
   LogInfo(overlayShown_ ? "Overlay shown" : "Overlay hidden");
 }
 
@@ -47,20 +47,21 @@ void CastTools::SavePicture(const std::shared_ptr<const ByteBuffer>& jpeg) {
   }
 }
 
-OverlayFacts CastTools::Facts(const Painter& painter) const {
+OverlayFacts CastTools::Facts(const Painter& painter, const CastSession* session) const {
   OverlayFacts facts;
-  facts.sender = CurrentSenderAddress();
+  if (session != nullptr && session->connected()) facts.sender = session->clientInfo();
   if (const auto& jpeg = painter.shownJpeg()) {
     JpegFrameSize(jpeg->data(), jpeg->size(), facts.pictureWidth, facts.pictureHeight);
   }
-  const StatsSnapshot interval = LastInterval();
-  facts.statsReady = CastStatsEnabled();
+  const StatsSnapshot interval = stats_ != nullptr ? stats_->LastInterval() : StatsSnapshot{};
+  facts.statsReady = stats_ != nullptr && stats_->Enabled();
   facts.receivedPerSecond = interval.received;
   facts.shownPerSecond = interval.shown;
   facts.bytesPerSecond = interval.receivedBytes;
   facts.decodeP50Ms = interval.decode.p50;
   facts.delayP50Ms = interval.delay.p50;
-  facts.soundQueuedMs = static_cast<double>(QueuedAudioBytes()) * 1000.0 / AUDIO_BYTES_PER_SECOND;
+  const size_t queued = audio_ != nullptr ? audio_->QueuedBytes() : 0;
+  facts.soundQueuedMs = static_cast<double>(queued) * 1000.0 / AUDIO_BYTES_PER_SECOND;
   facts.recordingAvailable = recorder_ != nullptr;
   if (recorder_ != nullptr) {
     const Recorder::Status status = recorder_->status();

@@ -7,6 +7,9 @@
 
 namespace orrin {
 
+class AudioPlayback;
+class CastSession;
+class CastStats;
 class Painter;
 class Recorder;
 
@@ -16,6 +19,10 @@ class CastTools {
  public:
   // Null: this process records nothing (tests).
   void SetRecorder(Recorder* recorder) { recorder_ = recorder; }
+  // The run's statistics (the overlay switches them on) and the sound output, for the
+  // overlay's figures. Null: none to show.
+  void SetStats(CastStats* stats) { stats_ = stats; }
+  void SetAudio(AudioPlayback* audio) { audio_ = audio; }
 
   bool overlayShown() const { return overlayShown_; }
   void ToggleOverlay();
@@ -24,11 +31,14 @@ class CastTools {
   // Writes the picture's JPEG bytes into the Pictures folder under a dated name and logs
   // the path.
   void SavePicture(const std::shared_ptr<const ByteBuffer>& jpeg);
-  // The overlay's facts as of now, for the picture `painter` shows.
-  OverlayFacts Facts(const Painter& painter) const;
+  // The overlay's facts as of now, for the picture `painter` shows of `session` (null:
+  // nobody casts).
+  OverlayFacts Facts(const Painter& painter, const CastSession* session) const;
 
  private:
   Recorder* recorder_ = nullptr;
+  CastStats* stats_ = nullptr;
+  AudioPlayback* audio_ = nullptr;
   bool overlayShown_ = false;
 };
 

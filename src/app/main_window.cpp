@@ -3,12 +3,10 @@
 #include <future>
 #include <string>
 
-#include "app/app_icon.h"
+#include "app/fixed_texts.h"
+#include "app/key_bindings.h"
 #include "app/renderer_choice.h"
-#include "app/window_placement.h"
-#include "media/cast_callbacks.h"
 #include "media/cast_stats.h"
-#include "media/display_state.h"
 #include "support/log.h"
 #include "support/tick.h"
 #include "support/utf8.h"
@@ -18,22 +16,6 @@ namespace orrin {
 namespace {
 
 enum EventOffset : Uint32 { TIMER_EVENT = 0, POSTED_CALL_EVENT, CLOSE_REQUEST_EVENT, END_LOOP_EVENT, EVENT_COUNT };
-
-const char* const BASE_TITLE = "Tavoli网投屏接受客户端";
-const char* const WAITING_TITLE = "Tavoli网投屏接受客户端 - 等待连接...";
-
-constexpr int WINDOWED_X = 100;
-constexpr int WINDOWED_Y = 100;
-constexpr int WINDOWED_WIDTH = 800;
-constexpr int WINDOWED_HEIGHT = 600;
-constexpr int FIRST_WIDTH = 1200;
-constexpr int FIRST_HEIGHT = 800;
-
-bool PushUserEvent(Uint32 type) {
-  SDL_Event event{};
-  event.type = type;
-  return SDL_PushEvent(&event) == 1;
-}
 
 // The timer thread knows only the event type, never the window, so a tick that races
 // with the window's destruction touches nothing freed.
@@ -54,48 +36,23 @@ int Utf16Length(const std::string& utf8) {
 
 }  // namespace
 
-bool MainThreadQueue::Post(std::function<void()> call) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (closed_) return false;
-    calls_.push_back(std::move(call));
-  }
-  PushUserEvent(eventType_);
-  return true;
-}
-
-std::optional<std::function<void()>> MainThreadQueue::Take() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (calls_.empty()) return std::nullopt;
-  auto call = std::move(calls_.front());
-  calls_.pop_front();
-  return call;
-}
-
-void MainThreadQueue::Close() {
-  std::deque<std::function<void()>> dropped;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    closed_ = true;
-    dropped.swap(calls_);
-  }
-  // Destroyed outside the lock: a dropped error-box call releases its waiting caller.
-}
-
 MainWindow::MainWindow(std::function<void()> stopServices, WindowOptions options)
-    : stopServices_(std::move(stopServices)), options_(options), mainThread_(std::this_thread::get_id()) {
+    : stopServices_(std::move(stopServices)),
+      options_(options),
+      frame_(options),
+      mainThread_(std::this_thread::get_id()) {
   eventBase_ = SDL_RegisterEvents(EVENT_COUNT);
   queue_ = std::make_shared<MainThreadQueue>(eventBase_ + POSTED_CALL_EVENT);
 }
 
 MainWindow::~MainWindow() {
-  SetWindowPort(nullptr);
   queue_->Close();
   if (timer_ != 0) SDL_RemoveTimer(timer_);
   if (stopThread_.joinable()) stopThread_.join();
+  shown_.reset();
   painter_.reset();  // its textures belong to the renderer
   renderer_.reset();
-  window_.reset();
+  frame_.Destroy();
 }
 
 bool MainWindow::Create() {
@@ -103,39 +60,8 @@ bool MainWindow::Create() {
     LogError(std::string("Failed to register window events: ") + SDL_GetError());
     return false;
   }
-  const int displays = SDL_GetNumVideoDisplays();
-  if (options_.display && *options_.display < displays) {
-    displayIndex_ = *options_.display;
-    SDL_Rect bounds;
-    if (SDL_GetDisplayBounds(displayIndex_, &bounds) == 0) displayOrigin_ = SDL_Point{bounds.x, bounds.y};
-  } else {
-    if (options_.display) {
-      LogError("--display " + std::to_string(*options_.display) + ": there is no such display (" +
-               std::to_string(displays) + " found, numbered from 0); using the first");
-    }
-    const SDL_Point corner{WINDOWED_X, WINDOWED_Y};
-    displayIndex_ = std::max(SDL_GetPointDisplayIndex(&corner), 0);
-  }
-  // Decorations are not known before the window exists: fit the inner area now and the
-  // whole frame once it is shown.
-  SDL_Rect first{displayOrigin_.x + WINDOWED_X, displayOrigin_.y + WINDOWED_Y, FIRST_WIDTH, FIRST_HEIGHT};
-  if (SDL_Rect usable; UsableArea(displayIndex_, usable)) first = FitRect(first, usable);
-  Uint32 flags = SDL_WINDOW_SHOWN | SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI;
-  if (options_.alwaysOnTop) flags |= SDL_WINDOW_ALWAYS_ON_TOP;
-  firstRect_ = first;
-  window_.reset(SDL_CreateWindow("Test", first.x, first.y, first.w, first.h, flags));
-  if (!window_) {
-    LogError(std::string("Failed to create main window: ") + SDL_GetError());
-    return false;
-  }
-  if (SurfacePtr icon = MakeAppIcon()) {
-    SDL_SetWindowIcon(window_.get(), icon.get());
-    LogInfo("成功加载自定义图标");
-  } else {
-    LogInfo("使用默认应用程序图标");
-  }
-
-  renderer_.reset(CreateCastRenderer(window_.get()));
+  if (!frame_.Create()) return false;
+  renderer_.reset(CreateCastRenderer(frame_.window()));
   if (!renderer_) {
     LogError(std::string("Failed to create renderer: ") + SDL_GetError());
     return false;
@@ -150,32 +76,22 @@ bool MainWindow::Create() {
   painter_->SetKeepAspect(options_.keepAspect);
 
   // Title check: the window system takes a UTF-8 title and gives back what it holds.
-  SDL_SetWindowTitle(window_.get(), WAITING_TITLE);
-  LogInfo("SetWindowTextW result: 1");
-  const char* readBack = SDL_GetWindowTitle(window_.get());
-  LogInfo("Retrieved title length: " + std::to_string(Utf16Length(readBack != nullptr ? readBack : "")));
-  SDL_SetWindowTitle(window_.get(), "Orrin Receiver Test");
+  const std::string waiting = WaitingTitle();
+  SDL_SetWindowTitle(frame_.window(), waiting.c_str());
+  LogInfo(TITLE_SET_LINE);
+  const char* readBack = SDL_GetWindowTitle(frame_.window());
+  LogInfo(TITLE_LENGTH_LINE + std::to_string(Utf16Length(readBack != nullptr ? readBack : "")));
+  SDL_SetWindowTitle(frame_.window(), "Orrin Receiver Test");
   SDL_Delay(100);
-  SDL_SetWindowTitle(window_.get(), WAITING_TITLE);
+  SDL_SetWindowTitle(frame_.window(), waiting.c_str());
   return true;
 }
 
 void MainWindow::ShowAndPaint() {
   SetTitle(BASE_TITLE);
-  SDL_ShowWindow(window_.get());
-  FitFirstFrame();
-  if (options_.fullscreen) {
-    // Let the window manager frame the window first (a moment at most, none without one),
-    // so leaving full screen later finds a settled window to resize.
-    for (int i = 0; i < 30 && !firstFrameFitted_; ++i) {
-      SDL_Delay(10);
-      SDL_PumpEvents();
-      FitFirstFrame();
-    }
-    EnterFullscreen();
-  }
+  frame_.Show();
   PaintNow();
-  SetTitle(WAITING_TITLE);
+  SetTitle(WaitingTitle());
 }
 
 bool MainWindow::StartScreenCheckTimer() {
@@ -185,46 +101,48 @@ bool MainWindow::StartScreenCheckTimer() {
   return timer_ != 0;
 }
 
-void MainWindow::InstallWindowPort() {
-  auto port = std::make_shared<WindowPort>();
-  std::weak_ptr<MainThreadQueue> weakQueue = queue_;
-  // Each call is queued for the main thread; `this` is only touched there, and the queue is
-  // closed before the window goes away.
-  port->setTitle = [weakQueue, this](const std::string& title) {
-    if (auto q = weakQueue.lock()) q->Post([this, title] { SetTitle(title); });
-  };
-  port->requestRepaint = [weakQueue, this](bool) {
-    if (auto q = weakQueue.lock()) q->Post([this] { needsPaint_ = true; });
-  };
-  port->requestRepaintAt = [weakQueue, this](int64_t dueNs) {
-    if (auto q = weakQueue.lock()) q->Post([this, dueNs] { RepaintAt(dueNs); });
-  };
-  port->leaveFullscreen = [weakQueue, this] {
-    // A kiosk stays full screen when the sender goes; only the keys leave it.
-    if (options_.fullscreen) return;
-    if (auto q = weakQueue.lock()) q->Post([this] { LeaveFullscreen(); });
-  };
-  port->showErrorBox = [weakQueue, this](const std::string& caption, const std::string& text) {
-    MessagePanel panel{caption, text, true};
-    if (std::this_thread::get_id() == mainThread_) {
-      ShowModalPanel(std::move(panel));
-      return;
-    }
-    // Modal for the caller: it waits until the main thread has shown and closed the box,
-    // or until the window drops the call because it is going away.
-    auto q = weakQueue.lock();
-    if (!q) return;
-    auto done = std::make_shared<std::promise<void>>();
-    std::future<void> closed = done->get_future();
-    const bool posted = q->Post([this, panel = std::move(panel), done]() mutable {
-      ShowModalPanel(std::move(panel));
-      done->set_value();
-    });
-    done.reset();
-    q.reset();
-    if (posted) closed.wait();
-  };
-  SetWindowPort(std::move(port));
+bool MainWindow::Post(std::function<void()> call) { return queue_->Post(std::move(call)); }
+
+void MainWindow::ShowErrorBox(const std::string& caption, const std::string& text) {
+  MessagePanel panel{caption, text, true};
+  if (std::this_thread::get_id() == mainThread_) {
+    ShowModalPanel(std::move(panel));
+    return;
+  }
+  // Modal for the caller: it waits until the main thread has shown and closed the box, or
+  // until the window drops the call because it is going away.
+  auto done = std::make_shared<std::promise<void>>();
+  std::future<void> closed = done->get_future();
+  const bool posted = queue_->Post([this, panel = std::move(panel), done]() mutable {
+    ShowModalPanel(std::move(panel));
+    done->set_value();
+  });
+  done.reset();
+  if (posted) closed.wait();
+}
+
+void MainWindow::ShowSession(std::shared_ptr<CastSession> session) {
+  if (session == nullptr) return;
+  SetTitle(ConnectedTitle(session->clientInfo()));
+  shown_ = std::move(session);
+  if (painter_) painter_->ForgetUpload();
+  needsPaint_ = true;
+}
+
+void MainWindow::SessionEnded(const CastSession* session) {
+  if (session == shown_.get()) shown_.reset();
+  // A kiosk stays full screen when the sender goes; only the keys leave it.
+  if (frame_.fullscreen() && !options_.fullscreen) frame_.LeaveFullscreen();
+  SetTitle(WaitingTitle());
+  needsPaint_ = true;
+}
+
+void MainWindow::PictureStored(const CastSession* session, int64_t dueNs) {
+  if (session == shown_.get()) RepaintAt(dueNs);
+}
+
+void MainWindow::ScreenOn(const CastSession* session) {
+  if (session == shown_.get()) SetTitle(ScreenOnTitle());
 }
 
 void MainWindow::ShowPanel(MessagePanel panel) {
@@ -280,7 +198,7 @@ void MainWindow::HandleEvent(const SDL_Event& event) {
         break;
       case SDL_WINDOWEVENT_EXPOSED:
         // The window manager adds its frame after the window is shown.
-        FitFirstFrame();
+        frame_.FitFirstFrame();
         needsPaint_ = true;
         break;
       case SDL_WINDOWEVENT_SIZE_CHANGED:
@@ -299,7 +217,7 @@ void MainWindow::HandleEvent(const SDL_Event& event) {
     int windowHeight = 1;
     int outputWidth = 1;
     int outputHeight = 1;
-    SDL_GetWindowSize(window_.get(), &windowWidth, &windowHeight);
+    SDL_GetWindowSize(frame_.window(), &windowWidth, &windowHeight);
     SDL_GetRendererOutputSize(renderer_.get(), &outputWidth, &outputHeight);
     const SDL_Point at{event.button.x * outputWidth / std::max(windowWidth, 1),
                        event.button.y * outputHeight / std::max(windowHeight, 1)};
@@ -308,7 +226,7 @@ void MainWindow::HandleEvent(const SDL_Event& event) {
     ScreenCheck(Tick());
     // A fallback only: every stored picture has a repaint due within 33 ms. Should one be
     // missed all the same, the picture must not stay unshown when the sender pauses.
-    if (painter_ && painter_->HasUndrawnPicture()) needsPaint_ = true;
+    if (painter_ && shown_ && painter_->HasUndrawnPicture(&shown_->picture())) needsPaint_ = true;
     if (tools_.overlayShown()) needsPaint_ = true;  // its figures change by the second
   } else if (event.type == eventBase_ + POSTED_CALL_EVENT) {
     RunPostedCalls();
@@ -347,112 +265,74 @@ void MainWindow::RunPostedCalls() {
 }
 
 void MainWindow::HandleKey(SDL_Keycode key) {
-  if (!panels_.empty()) {
-    // An open box takes the keyboard, as a dialog would.
-    if (key == SDLK_RETURN || key == SDLK_KP_ENTER || key == SDLK_SPACE || key == SDLK_ESCAPE) DismissPanel();
+  switch (ActionForKey(key, !panels_.empty(), frame_.fullscreen())) {
+    case KeyAction::None:
+      break;
+    case KeyAction::DismissPanel:
+      DismissPanel();
+      break;
+    case KeyAction::ToggleFullscreen:
+      ToggleFullscreen();
+      needsPaint_ = true;
+      break;
+    case KeyAction::LeaveFullscreen:
+      frame_.LeaveFullscreen();
+      needsPaint_ = true;
+      LogInfo("ESC退出全屏模式");
+      break;
+    case KeyAction::ToggleOverlay:
+      tools_.ToggleOverlay();
+      needsPaint_ = true;
+      break;
+    case KeyAction::ToggleRecording:
+      tools_.ToggleRecording();
+      needsPaint_ = tools_.overlayShown();
+      break;
+    case KeyAction::SavePicture:
+      if (painter_) tools_.SavePicture(painter_->shownJpeg());
+      break;
+  }
+}
+
+void MainWindow::ToggleFullscreen() {
+  if (frame_.fullscreen()) {
+    frame_.LeaveFullscreen();
+    LogInfo("退出全屏模式");
     return;
   }
-  if (key == SDLK_F11) {
-    if (isFullscreen) {
-      LeaveFullscreen();
-      LogInfo("退出全屏模式");
-    } else {
-      bool hasPicture = false;
-      {
-        std::lock_guard<std::mutex> lock(frameMutex);
-        hasPicture = currentFrame != nullptr;
-      }
-      if ((isConnected && hasPicture) || options_.fullscreen) {
-        EnterFullscreen();
-        LogInfo("进入全屏模式");
-      }
-    }
-    needsPaint_ = true;
-  } else if (key == SDLK_ESCAPE && isFullscreen) {
-    LeaveFullscreen();
-    needsPaint_ = true;
-    LogInfo("ESC退出全屏模式");
-  } else if (key == SDLK_i) {
-    tools_.ToggleOverlay();
-    needsPaint_ = true;
-  } else if (key == SDLK_r) {
-    tools_.ToggleRecording();
-    needsPaint_ = tools_.overlayShown();
-  } else if (key == SDLK_s && painter_) {
-    tools_.SavePicture(painter_->shownJpeg());
+  const bool showing = shown_ != nullptr && shown_->connected() && shown_->picture().Holds();
+  if (showing || options_.fullscreen) {
+    frame_.EnterFullscreen();
+    LogInfo("进入全屏模式");
   }
 }
 
 void MainWindow::ScreenCheck(uint32_t now) {
-  if (isConnected && isScreenActive && TicksBetween(lastFrameTime, now) > SCREEN_OFF_TIMEOUT_MS) {
-    isScreenActive = false;
+  if (shown_ != nullptr && shown_->CheckScreen(now)) {
     LogInfo("投屏设备可能已息屏，进入等待状态");
-    SetTitle("Tavoli网投屏接受客户端 - 设备息屏");
+    SetTitle(ScreenOffTitle());
     needsPaint_ = true;
   }
-}
-
-void MainWindow::EnterFullscreen() {
-  isFullscreen = true;
-  if (!window_) return;
-  // The decorations are known now, while the window has them; right after full screen
-  // the window manager has not put them back yet.
-  if (Borders borders; ReportedBorders(borders)) windowedBorders_ = borders;
-  SDL_SetWindowFullscreen(window_.get(), SDL_WINDOW_FULLSCREEN_DESKTOP);
-}
-
-void MainWindow::LeaveFullscreen() {
-  isFullscreen = false;
-  if (!window_) return;
-  SDL_SetWindowFullscreen(window_.get(), 0);
-  SDL_RestoreWindow(window_.get());
-  if (options_.alwaysOnTop) SDL_SetWindowAlwaysOnTop(window_.get(), SDL_TRUE);
-  PlaceFrame(SDL_Rect{displayOrigin_.x + WINDOWED_X, displayOrigin_.y + WINDOWED_Y, WINDOWED_WIDTH, WINDOWED_HEIGHT});
-}
-
-void MainWindow::FitFirstFrame() {
-  Borders borders;
-  if (firstFrameFitted_ || !window_ || isFullscreen || !ReportedBorders(borders)) {
-    return;  // no frame (yet): the inner area was fitted when the window was made
-  }
-  firstFrameFitted_ = true;
-  // SDL placed the frame's corner where it was asked to; only a frame that runs off its
-  // display is moved.
-  const SDL_Rect frame{firstRect_.x, firstRect_.y, firstRect_.w + borders.left + borders.right,
-                       firstRect_.h + borders.top + borders.bottom};
-  SDL_Rect usable;
-  if (!UsableArea(displayIndex_, usable)) return;
-  const SDL_Rect fitted = FitRect(frame, usable);
-  if (!SDL_RectEquals(&frame, &fitted)) PlaceFrame(frame);
-}
-
-bool MainWindow::ReportedBorders(Borders& borders) const {
-  return SDL_GetWindowBordersSize(window_.get(), &borders.top, &borders.left, &borders.bottom, &borders.right) == 0 &&
-         borders.top + borders.left + borders.bottom + borders.right > 0;
-}
-
-void MainWindow::PlaceFrame(SDL_Rect outer) {
-  SDL_Rect usable;
-  const SDL_Rect frame = UsableArea(displayIndex_, usable) ? FitRect(outer, usable) : outer;
-  // None without a window manager; right after full screen the window manager may not have
-  // put them back yet, so the ones seen last in windowed mode stand in.
-  Borders reported;
-  const bool known = ReportedBorders(reported);
-  const Borders borders = known ? reported : windowedBorders_;
-  // SDL sizes the inner area, and takes a position as the inner corner's, moving the frame
-  // by the decorations it knows of.
-  SDL_SetWindowSize(window_.get(), frame.w - borders.left - borders.right, frame.h - borders.top - borders.bottom);
-  SDL_SetWindowPosition(window_.get(), frame.x + (known ? reported.left : 0), frame.y + (known ? reported.top : 0));
 }
 
 void MainWindow::PaintNow() {
   needsPaint_ = false;
   pictureDueNs_.reset();  // this paint shows the newest picture
   if (!renderer_ || closing_) return;
-  RepaintTaken();  // before the picture is read: one stored after this asks again
-  const int64_t start = CastTimingWanted() ? NowNs() : 0;
-  painter_->Paint();
-  if (tools_.overlayShown()) painter_->DrawOverlay(OverlayLines(tools_.Facts(*painter_)));
+  if (shown_) shown_->RepaintTaken();  // before the picture is read: one stored after this asks again
+  PaintInput input;
+  input.fullscreen = frame_.fullscreen();
+  if (shown_) {
+    input.picture = &shown_->picture();
+    input.connected = shown_->connected();
+    input.screenActive = shown_->screenActive();
+    input.timed = shown_->stats().TimingWanted();
+  }
+  const int64_t start = input.timed ? NowNs() : 0;
+  painter_->Paint(input);
+  // The sender's next picture is decoded for the area this one was drawn into.
+  if (shown_) shown_->SetDrawArea(painter_->drawArea());
+  if (tools_.overlayShown()) painter_->DrawOverlay(OverlayLines(tools_.Facts(*painter_, shown_.get())));
   // The information box has done its work once a cast shows: it must not hide the cast.
   // Its text stays on the waiting screen and in the log. Error boxes wait for the person.
   if (painter_->showedPicture()) {
@@ -460,24 +340,20 @@ void MainWindow::PaintNow() {
   }
   okButton_ = panels_.empty() ? SDL_Rect{0, 0, 0, 0} : painter_->DrawPanel(panels_.back());
   painter_->EndFrame();
-  SDL_RenderPresent(renderer_.get());
-  if (const Painter::Upload& upload = painter_->lastUpload(); start != 0 && upload.newPicture) {
+  PresentFrame(renderer_.get());
+  if (const Painter::Upload& upload = painter_->lastUpload(); input.timed && upload.newPicture) {
     const int64_t presented = NowNs();
     const double drawMs = static_cast<double>(presented - start) / 1e6 - upload.uploadMs;
-    StatsPictureShown(upload.uploadMs, drawMs,
-                      upload.receivedNs != 0 ? static_cast<double>(presented - upload.receivedNs) / 1e6 : 0);
+    shown_->stats().PictureShown(upload.uploadMs, drawMs,
+                                 upload.receivedNs != 0 ? static_cast<double>(presented - upload.receivedNs) / 1e6 : 0);
   }
-}
-
-void MainWindow::SetTitle(const std::string& title) {
-  if (window_) SDL_SetWindowTitle(window_.get(), SanitizeUtf8(title).c_str());
 }
 
 void MainWindow::BeginClose() {
   if (closing_) return;
   closing_ = true;
   // The window goes at once; the services may take a moment to stop behind it.
-  if (window_) SDL_HideWindow(window_.get());
+  frame_.Hide();
   panels_.clear();
   if (loopRunning_) StartStopThread();
 }

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "media/cast_stats.h"
-#include "media/decode_scale.h"
+#include "app/fixed_texts.h"
 #include "support/host_identity.h"
 #include "support/log.h"
 #include "support/utf8.h"
@@ -54,27 +54,39 @@ Painter::Painter(SDL_Renderer* renderer, const FontSet* fonts)
   SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "linear");
 }
 
-bool Painter::HasUndrawnPicture() const {
-  std::lock_guard<std::mutex> lock(frameMutex);
-  return currentFrame != nullptr && frameGeneration != uploadedGeneration_;
+bool Painter::HasUndrawnPicture(const PictureSlot* slot) const {
+  if (slot == nullptr) return false;
+  return slot->Read([&](const Picture* picture, uint64_t generation) {
+    return picture != nullptr && (slot != uploadedSlot_ || generation != uploadedGeneration_);
+  });
 }
 
-bool Painter::UploadNewPicture() {
-  // The lock covers only the copy into the texture; drawing uses the texture afterwards,
-  // so a sender's next picture never waits for a paint.
+bool Painter::UploadNewPicture(const PictureSlot* slot, bool timed) {
   lastUpload_ = Upload{};
-  std::lock_guard<std::mutex> lock(frameMutex);
-  const Picture* picture = currentFrame.get();
-  if (picture == nullptr) {
+  auto release = [this] {
     picture_.reset();  // the sender is gone: give the texture's memory back
     shownJpeg_.reset();
+    uploadedSlot_ = nullptr;
     uploadedGeneration_ = UINT64_MAX;
     return false;
-  }
-  if (frameGeneration == uploadedGeneration_) return true;
-  uploadedGeneration_ = frameGeneration;
+  };
+  if (slot == nullptr) return release();
+  // The lock covers only the copy into the texture; drawing uses the texture afterwards,
+  // so a sender's next picture never waits for a paint.
+  return slot->Read([&](const Picture* picture, uint64_t generation) {
+    if (picture == nullptr) return release();
+    if (slot == uploadedSlot_ && generation == uploadedGeneration_) return true;
+    uploadedSlot_ = slot;
+    uploadedGeneration_ = generation;
+    UploadLocked(*picture, timed);
+    return true;
+  });
+}
+
+void Painter::UploadLocked(const Picture& pictureRef, bool timed) {
+  const Picture* picture = &pictureRef;
   shownJpeg_ = picture->jpeg;
-  const int64_t start = CastTimingWanted() ? NowNs() : 0;
+  const int64_t start = timed ? NowNs() : 0;
   if (!picture_ || pictureWidth_ != picture->width || pictureHeight_ != picture->height ||
       pictureFormat_ != picture->format) {
     const Uint32 format =
@@ -84,7 +96,7 @@ bool Painter::UploadNewPicture() {
     if (!picture_) {
       LogError("Failed to create picture texture " + std::to_string(picture->width) + "x" +
                std::to_string(picture->height) + ": " + SDL_GetError());
-      return true;
+      return;
     }
     SDL_SetTextureScaleMode(picture_.get(), SDL_ScaleModeLinear);
     pictureWidth_ = picture->width;
@@ -102,18 +114,17 @@ bool Painter::UploadNewPicture() {
   } else if (start != 0) {
     lastUpload_ = Upload{true, static_cast<double>(NowNs() - start) / 1e6, picture->receivedNs};
   }
-  return true;
 }
 
-void Painter::Paint() {
+void Painter::Paint(const PaintInput& input) {
   int width = 0;
   int height = 0;
   SDL_GetRendererOutputSize(renderer_, &width, &height);
-  // The decoder sizes the next picture for this area.
-  PublishDrawArea(DrawArea{width, height, isFullscreen && !keepAspect_});
-  const bool hasPicture = UploadNewPicture();
-  const bool connected = isConnected;
-  const bool screenActive = isScreenActive;
+  drawArea_ = DrawArea{width, height, input.fullscreen && !keepAspect_};
+  const bool hasPicture = UploadNewPicture(input.picture, input.timed);
+  const bool connected = input.connected;
+  const bool screenActive = input.screenActive;
+  const bool fullscreen = input.fullscreen;
 
   ++paintCount_;
   if (paintCount_ % PAINT_LOG_EVERY == 0) {
@@ -124,16 +135,16 @@ void Painter::Paint() {
   const DisplayMode mode = ChooseDisplayMode(hasPicture, connected, screenActive);
   showedPicture_ = mode == DisplayMode::Picture && picture_ != nullptr;
   if (mode == DisplayMode::Picture) {
-    DrawPicture(width, height);
+    DrawPicture(width, height, fullscreen);
   } else {
     DrawTextScreen(mode, width, height);
   }
 }
 
-void Painter::DrawPicture(int width, int height) {
+void Painter::DrawPicture(int width, int height, bool fullscreen) {
   Fill(renderer_, BLACK, nullptr);
   if (!picture_) return;  // the upload failed; its line is in the log
-  if (isFullscreen) {
+  if (fullscreen) {
     if (keepAspect_) {
       const SDL_Rect target = LetterboxRect(pictureWidth_, pictureHeight_, width, height);
       SDL_RenderCopy(renderer_, picture_.get(), nullptr, &target);
@@ -178,19 +189,19 @@ void Painter::DrawTextScreen(DisplayMode mode, int width, int height) {
       break;
     case DisplayMode::ConnectedWaiting:
       Fill(renderer_, BLACK, nullptr);
-      DrawCentredLine(titleFont, CONNECTION_TITLE, "Tavoli投屏客户端", width, 50, 150);
+      DrawCentredLine(titleFont, CONNECTION_TITLE, CLIENT_NAME, width, 50, 150);
       DrawCentredLine(textFont, WHITE, "已连接，等待画面...", width, 180, 220);
       break;
     case DisplayMode::WaitingForConnection:
     case DisplayMode::Picture: {
       Fill(renderer_, BLACK, nullptr);
-      DrawCentredLine(titleFont, CONNECTION_TITLE, "Tavoli网投屏接受客户端", width, 50, 150);
+      DrawCentredLine(titleFont, CONNECTION_TITLE, BASE_TITLE, width, 50, 150);
       DrawCentredLine(textFont, WHITE, "等待投屏连接...", width, 180, 220);
       // Asked on every paint: a renamed host or a new DHCP lease shows without a restart.
       // From the interfaces only: a resolver waiting for DNS would freeze the window.
       const std::string computerName = SanitizeUtf8(GetLocalComputerName());
       const std::string localIP = SanitizeUtf8(GetInterfaceIPAddress());
-      DrawCentredLine(textFont, GREY, "设备: " + computerName + " (Windows)", width, 280, 320);
+      DrawCentredLine(textFont, GREY, "设备: " + DeviceName(computerName), width, 280, 320);
       DrawCentredLine(textFont, GREY, "IP: " + localIP, width, 330, 370);
       DrawCentredLine(textFont, WEBSITE, std::string("Tavoli官网地址: ") + WEBSITES, width, height - 80,
                       height - 40);

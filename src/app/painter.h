@@ -9,7 +9,9 @@
 
 #include "app/font_set.h"
 #include "app/text_cache.h"
+#include "media/decode_scale.h"
 #include "media/display_state.h"
+#include "media/picture_slot.h"
 
 namespace orrin {
 
@@ -25,15 +27,27 @@ struct MessagePanel {
   bool isError = false;
 };
 
+// What one paint pass shows: the sender's picture slot (null while nobody casts) and its
+// state, and the window's.
+struct PaintInput {
+  const PictureSlot* picture = nullptr;
+  bool connected = false;
+  bool screenActive = true;
+  bool fullscreen = false;  // stretches the picture over the screen unless the aspect is kept
+  bool timed = false;       // statistics are on: time the upload
+};
+
 // Draws one frame of the window into a renderer, in the renderer's output pixels. Owns the
 // picture texture and the rendered text; the caller presents.
 class Painter {
  public:
   Painter(SDL_Renderer* renderer, const FontSet* fonts);
 
-  // One paint pass: picks the screen from the display state (uploading a new picture first)
-  // and draws it over the whole output.
-  void Paint();
+  // One paint pass: picks the screen from `input`, uploading a new picture first, and draws
+  // it over the whole output.
+  void Paint(const PaintInput& input);
+  // The area the last pass drew a picture into: the decoder sizes the next one for it.
+  DrawArea drawArea() const { return drawArea_; }
   // Draws `panel` centred over what is there; returns its OK button in output pixels.
   SDL_Rect DrawPanel(const MessagePanel& panel);
   // Draws `lines` in a dimmed box in the top right corner, over what is there.
@@ -49,8 +63,11 @@ class Painter {
     int64_t receivedNs = 0;
   };
   const Upload& lastUpload() const { return lastUpload_; }
-  // True when the display state holds a picture this painter has not drawn yet.
-  bool HasUndrawnPicture() const;
+  // Another sender is shown from now on: its slot may sit where a gone one's was, so the
+  // next paint uploads whatever it holds.
+  void ForgetUpload() { uploadedSlot_ = nullptr; }
+  // True when `slot` holds a picture this painter has not drawn yet.
+  bool HasUndrawnPicture(const PictureSlot* slot) const;
 
   // The JPEG bytes of the picture on screen (null when none, or for a picture made here).
   const std::shared_ptr<const ByteBuffer>& shownJpeg() const { return shownJpeg_; }
@@ -64,8 +81,9 @@ class Painter {
   size_t cachedTextCount() const { return text_.size(); }
 
  private:
-  bool UploadNewPicture();  // true while a picture is held
-  void DrawPicture(int width, int height);
+  bool UploadNewPicture(const PictureSlot* slot, bool timed);  // true while a picture is held
+  void UploadLocked(const Picture& picture, bool timed);
+  void DrawPicture(int width, int height, bool fullscreen);
   void DrawTextScreen(DisplayMode mode, int width, int height);
   // One image per line from (x, y) down, each centred in its line and cut at `maxWidth`.
   void DrawLines(const std::vector<const TextImage*>& images, int x, int y, int lineHeight, int maxWidth);
@@ -79,12 +97,15 @@ class Painter {
   int pictureWidth_ = 0;
   int pictureHeight_ = 0;
   PixelFormat pictureFormat_ = PixelFormat::RGB24;
+  // Which picture the texture holds: the slot it came from and its generation there.
+  const PictureSlot* uploadedSlot_ = nullptr;
   uint64_t uploadedGeneration_ = UINT64_MAX;
   std::shared_ptr<const ByteBuffer> shownJpeg_;
   int paintCount_ = 0;
   bool keepAspect_ = false;
   bool showedPicture_ = false;
   Upload lastUpload_;
+  DrawArea drawArea_;
 };
 
 }  // namespace orrin

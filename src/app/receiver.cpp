@@ -4,13 +4,13 @@
 #include <SDL_ttf.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cstdlib>
 #include <condition_variable>
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <mutex>
 
+#include "app/fixed_texts.h"
 #include "app/main_window.h"
 #include "app/platform_start.h"
 #include "app/sdl_log.h"
@@ -18,10 +18,10 @@
 #include "app/shared_view.h"
 #include "app/signal_watcher.h"
 #include "app/stats_reporter.h"
-#include "media/cast_callbacks.h"
-#include "media/cast_tap.h"
+#include "media/audio_playback.h"
+#include "media/cast_session.h"
+#include "media/cast_stats.h"
 #include "record/recorder.h"
-#include "net/socket.h"
 #include "support/host_identity.h"
 #include "support/log.h"
 #include "support/utf8.h"
@@ -31,10 +31,115 @@ namespace orrin {
 
 namespace {
 
+// The composition root: owns every long-lived part of the receiver and wires them. Each
+// sender that completes its handshake becomes a CastSession whose pictures and sound go to
+// the window (through its queue), the sound output and the recorder.
+class Receiver {
+ public:
+  explicit Receiver(const ReceiverOptions& options)
+      : options_(options),
+        run_(CastRun::Settings{options.maxFps, options.decode}, stats_),
+        // Always there: without --stats it only closes the overlay's one-second intervals.
+        statsReporter_(stats_, &audio_, options.stats),
+        services_(AccessControl{options.hold, options.allow},
+                  [this](const std::string& clientInfo) { return OpenSession(clientInfo); },
+                  [this](const std::string& message) { OnError(message); }) {
+    if (!options.record.empty()) recorder_.StartToFile(options.record);
+  }
 
-// No display (a server, a container, an SSH session): the cast link, discovery, decoding
-// and sound still work, so keep serving until asked to stop.
-int RunWithoutWindow() {
+  // --share: false when its port cannot be had (a start-up failure, logged).
+  bool StartSharedView() {
+    bool failed = false;
+    share_ = orrin::StartSharedView(options_, metrics_, audio_, recorder_, failed);
+    if (share_) {
+      stats_.SetMetrics(&metrics_);
+      services_.SetMetrics(&metrics_);
+    }
+    return !failed;
+  }
+
+  // No display (a server, a container, an SSH session): the cast link, discovery, decoding
+  // and sound still work, so keep serving until asked to stop.
+  int RunWithoutWindow();
+  int RunWithWindow();
+
+ private:
+  SenderHooks OpenSession(const std::string& clientInfo);
+  ScreenSink WindowSink(MainWindow* window);
+  void OnError(const std::string& message);
+  bool StartServices() { return services_.Start(DeviceName(GetLocalComputerName())); }
+  void StopServices() {
+    services_.Stop();
+    audio_.Close();
+  }
+  MainWindow* window() {
+    std::lock_guard<std::mutex> lock(windowMutex_);
+    return window_;
+  }
+
+  const ReceiverOptions& options_;
+  // Declared before everything that records into them or plays into them.
+  ReceiverMetrics metrics_;
+  CastStats stats_;
+  AudioPlayback audio_{&stats_};
+  // Outlives the services: the sessions hand it what they receive.
+  Recorder recorder_;
+  CastRun run_;
+  StatsReporter statsReporter_;
+  // The window while it exists. Set and cleared on the main thread while no server runs;
+  // read by the server's threads when a sender arrives.
+  std::mutex windowMutex_;
+  MainWindow* window_ = nullptr;
+  // --share; stopped after the services, so no session feeds it once it is gone.
+  std::unique_ptr<ShareServer> share_;
+  Services services_;  // last: stopped first, so no sender outlives what it uses
+};
+
+SenderHooks Receiver::OpenSession(const std::string& clientInfo) {
+  std::vector<CastSink> sinks;
+  sinks.push_back(recorder_.Sink());
+  CastSink sound;
+  sound.sound = [this](CastSession&, const ByteBuffer& pcm, int64_t) { audio_.OnAudioFrame(pcm); };
+  sinks.push_back(std::move(sound));
+  if (share_) sinks.push_back(ShareSink(share_->hub()));
+  MainWindow* shownIn = window();
+  auto session = std::make_shared<CastSession>(clientInfo, run_, shownIn ? WindowSink(shownIn) : ScreenSink{},
+                                               std::move(sinks));
+  session->Start();
+  SenderHooks hooks;
+  hooks.video = [session](const ByteBuffer& jpeg, uint32_t stamp) { session->OnVideoFrame(jpeg, stamp); };
+  hooks.audio = [session](const ByteBuffer& pcm) { session->OnAudioFrame(pcm); };
+  hooks.ended = [session] { session->End(); };
+  return hooks;
+}
+
+// The window hears of each event once, through its queue, and reads the session it was told
+// about on the main thread. The window outlives the services (its close path stops them).
+ScreenSink Receiver::WindowSink(MainWindow* window) {
+  ScreenSink sink;
+  sink.connected = [window](CastSession& session) {
+    LogInfo("客户端已连接: " + session.clientInfo());
+    window->Post([window, shown = session.shared_from_this()]() mutable { window->ShowSession(std::move(shown)); });
+  };
+  sink.pictureStored = [window](CastSession& session, int64_t dueNs) {
+    window->Post([window, at = &session, dueNs] { window->PictureStored(at, dueNs); });
+  };
+  sink.screenOn = [window](CastSession& session) {
+    window->Post([window, at = &session] { window->ScreenOn(at); });
+  };
+  sink.disconnected = [window](CastSession& session) {
+    LogInfo("客户端已断开连接");
+    window->Post([window, at = &session] { window->SessionEnded(at); });
+  };
+  return sink;
+}
+
+void Receiver::OnError(const std::string& message) {
+  LogError(message);
+  if (MainWindow* shownIn = window()) shownIn->ShowErrorBox(ERROR_CAPTION, SanitizeUtf8(message));
+}
+
+int Receiver::RunWithoutWindow() {
   std::mutex mutex;
   std::condition_variable stopRequested;
   bool stop = false;
@@ -48,7 +153,7 @@ int RunWithoutWindow() {
     return 1;
   }
   // Without a window nobody sees the information box: the log says where phones connect.
-  LogInfo("投屏接收端已启动，设备名称: " + GetLocalComputerName() + " (Windows)，IP地址: " + GetLocalIPAddress() +
+  LogInfo("投屏接收端已启动，设备名称: " + DeviceName(GetLocalComputerName()) + "，IP地址: " + GetLocalIPAddress() +
           "，WebSocket端口: " + std::to_string(WEBSOCKET_PORT));
   {
     std::unique_lock<std::mutex> lock(mutex);
@@ -58,11 +163,23 @@ int RunWithoutWindow() {
   return 0;
 }
 
-int RunWithWindow(Recorder& recorder, const WindowOptions& options) {
-  MainWindow window(StopServices, options);
+int Receiver::RunWithWindow() {
+  MainWindow window([this] { StopServices(); }, options_.window);
   if (!window.Create()) return 1;
-  window.tools().SetRecorder(&recorder);
-  window.InstallWindowPort();
+  window.tools().SetRecorder(&recorder_);
+  window.tools().SetStats(&stats_);
+  window.tools().SetAudio(&audio_);
+  {
+    std::lock_guard<std::mutex> lock(windowMutex_);
+    window_ = &window;
+  }
+  struct Forget {
+    Receiver& receiver;
+    ~Forget() {
+      std::lock_guard<std::mutex> lock(receiver.windowMutex_);
+      receiver.window_ = nullptr;
+    }
+  } forget{*this};
   window.ShowAndPaint();
   window.StartScreenCheckTimer();
   // Ctrl+C and `kill` close the window as a click on its close button would.
@@ -81,7 +198,7 @@ int RunWithWindow(Recorder& recorder, const WindowOptions& options) {
     if (end > start) LogInfo(info.substr(start, end - start));
     start = end + 1;
   }
-  window.ShowPanel(MessagePanel{"Tavoli投屏客户端", info, false});
+  window.ShowPanel(MessagePanel{CLIENT_NAME, info, false});
   return window.RunEventLoop();
 }
 
@@ -98,7 +215,7 @@ bool IsRealDisplayDriver(const char* driver, const char* requested) {
 
 std::string StartupInfoText(const std::string& computerName, const std::string& localIP, int port) {
   return "投屏接收端已启动\n\n"
-         "设备名称: " + computerName + " (Windows)\n"
+         "设备名称: " + DeviceName(computerName) + "\n"
          "IP地址: " + localIP + "\n"
          "WebSocket端口: " + std::to_string(port) + "\n\n"
          "使用说明:\n"
@@ -127,26 +244,13 @@ int RunReceiver(const std::vector<std::string>& args) {
     std::cout << "orrin-receiver " << VersionText() << "\n";
     return 0;
   }
-  SetPictureDecoding(options->decode);
-  SetAccessControl({options->hold, options->allow});
-  SetMaxPictureRate(options->maxFps);
   SetLogLevel(options->quiet ? LogLevel::Quiet : options->verbose ? LogLevel::Verbose : LogLevel::Normal);
 
   // Before any thread exists, so every thread inherits the mask and the signals wait for
   // the watcher instead of killing the process.
   BlockStopSignals();
-  // Outlives the window and the services, so the summary counts everything.
-  // Always there: without --stats it only closes the overlay's one-second intervals.
-  auto stats = std::make_unique<StatsReporter>(options->stats);
-  // Outlives the services too: the cast callbacks hand it what they receive.
-  Recorder recorder;
-  // Outlives the services and the shared view, which count into it.
-  ReceiverMetrics metrics;
-  bool shareFailed = false;
-  std::unique_ptr<ShareServer> share = StartSharedView(*options, metrics, recorder, shareFailed);
-  if (shareFailed) return 1;
-  SetCastTapListener(CastListeners(recorder.TapListener(), share.get()));
-  if (!options->record.empty()) recorder.StartToFile(options->record);
+  Receiver receiver(*options);
+  if (!receiver.StartSharedView()) return 1;
 
   RouteSdlLogThroughOurs();
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
@@ -162,15 +266,10 @@ int RunReceiver(const std::vector<std::string>& args) {
   if (!noDisplay.empty()) {
     LogInfo("No display could be opened (" + noDisplay +
             "); running without a window: cast link and discovery only, stop with Ctrl+C or SIGTERM");
-    const int exitCode = RunWithoutWindow();
-    SetCastTapListener(nullptr);
-    StopSharedView(share);
-    return exitCode;
+    return receiver.RunWithoutWindow();
   }
   if (TTF_Init() != 0) LogError(std::string("TTF_Init failed: ") + TTF_GetError());
-  const int exitCode = RunWithWindow(recorder, options->window);
-  SetCastTapListener(nullptr);  // the services are stopped: nothing calls it any more
-  StopSharedView(share);
+  const int exitCode = receiver.RunWithWindow();
   TTF_Quit();
   SDL_Quit();
   return exitCode;

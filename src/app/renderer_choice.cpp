@@ -1,5 +1,7 @@
 #include "app/renderer_choice.h"
 
+#include <SDL_opengl.h>
+
 #include <cstring>
 #include <string>
 
@@ -21,6 +23,18 @@ void PresentOnRefreshWhereOffered(SDL_Renderer* renderer) {
   SDL_RenderSetVSync(renderer, 1);                   // Direct3D and Metal present on the refresh
 }
 
+// SDL's offscreen driver draws GL into a pbuffer, and a pbuffer's swap does nothing: no
+// frame is ever handed on. A software GL (Mesa's llvmpipe) then keeps queueing frames, and
+// every texture they drew from stays alive after it was destroyed, until its queue is
+// full. A receiver whose window changes pictures and text screens with each sender grew by
+// 70 MiB and more that way, windowless. Finishing each frame lets them go at once.
+bool FrameNeedsFinish(SDL_Renderer* renderer) {
+  const char* driver = SDL_GetCurrentVideoDriver();
+  if (driver == nullptr || std::strcmp(driver, "offscreen") != 0) return false;
+  SDL_RendererInfo info;
+  return SDL_GetRendererInfo(renderer, &info) == 0 && std::strncmp(info.name, "opengl", 6) == 0;
+}
+
 }  // namespace
 
 SDL_Renderer* CreateCastRenderer(SDL_Window* window) {
@@ -37,6 +51,13 @@ bool PresentsOnRefresh(SDL_Renderer* renderer) {
   SDL_RendererInfo info;
   return SDL_GetRendererInfo(renderer, &info) == 0 && (info.flags & SDL_RENDERER_ACCELERATED) != 0 &&
          (info.flags & SDL_RENDERER_PRESENTVSYNC) != 0;
+}
+
+void PresentFrame(SDL_Renderer* renderer) {
+  SDL_RenderPresent(renderer);
+  if (!FrameNeedsFinish(renderer)) return;
+  using FinishCall = void(GLAPIENTRY*)();
+  if (auto finish = reinterpret_cast<FinishCall>(SDL_GL_GetProcAddress("glFinish"))) finish();
 }
 
 }  // namespace orrin

@@ -11,5 +11,7 @@ namespace orrin {
 SDL_Renderer* CreateCastRenderer(SDL_Window* window);
 // Whether they do (the software renderer reports it, but never does).
 bool PresentsOnRefresh(SDL_Renderer* renderer);
+// Shows what was drawn and, where no screen takes the frame, waits until it is drawn.
+void PresentFrame(SDL_Renderer* renderer);
 
 }  // namespace orrin

@@ -1,34 +1,54 @@
 #pragma once
 
+#include <memory>
 #include <vector>
 
 #include "net/ipv4_network.h"
+#include "net/websocket/callbacks.h"
 #include "support/receiver_metrics.h"
 
 namespace orrin {
 
+class DiscoveryService;
+class WebSocketServer;
+
 // TCP port of the cast link; discovery announces the same number.
 constexpr int WEBSOCKET_PORT = 9959;
 
-// Brings up discovery, the WebSocket server (with the cast callbacks) and the decoder, in
-// that order. False when one of them could not start; its failure has been logged (and
-// shown, through the window's error box) already.
-bool StartServices();
-
-// Who may cast and be answered, set before StartServices. Both off by default: any sender
-// on the LAN is answered, and a newcomer that completes its handshake takes over.
+// Who may cast and be answered. Both off by default: any sender on the LAN is answered, and
+// a newcomer that completes its handshake takes over.
 struct AccessControl {
-  bool holdCurrentSender = false;         // --hold
+  bool holdCurrentSender = false;            // --hold
   std::vector<Ipv4Network> allowedNetworks;  // --allow; empty: everyone
 };
-void SetAccessControl(AccessControl access);
 
-// Where the services count connections, refusals and discovery answers (null: nowhere); set
-// before StartServices, kept alive until after StopServices.
-void SetServiceMetrics(ReceiverMetrics* metrics);
+// The receiver's network side: discovery and the WebSocket server, started and stopped
+// together.
+class Services {
+ public:
+  // `opener` receives each sender, `onError` the server's start-up failure.
+  Services(AccessControl access, SenderOpener opener, ErrorCallback onError);
+  ~Services();
+  Services(const Services&) = delete;
+  Services& operator=(const Services&) = delete;
 
-// Stops and destroys the server, then discovery, then releases the picture on screen.
-// Runs on the stop thread while the main thread keeps handling window events.
-void StopServices();
+  // Discovery, then the WebSocket server, then the decoder's start-up line. False when the
+  // server could not start; its failure has been logged (and shown) already.
+  bool Start(const std::string& deviceName);
+  // Where the services count connections, refusals and discovery answers (null: nowhere);
+  // set before Start, kept alive until after Stop.
+  void SetMetrics(ReceiverMetrics* metrics) { metrics_ = metrics; }
+  // The server first (its stop ends the connection and joins its threads, so no hook runs
+  // after), then discovery. Harmless when nothing runs.
+  void Stop();
+
+ private:
+  const AccessControl access_;
+  const SenderOpener opener_;
+  const ErrorCallback onError_;
+  ReceiverMetrics* metrics_ = nullptr;
+  std::unique_ptr<DiscoveryService> discovery_;
+  std::unique_ptr<WebSocketServer> server_;
+};
 
 }  // namespace orrin

@@ -8,8 +8,9 @@
 
 namespace orrin {
 
-StatsReporter::StatsReporter(bool writeLines) : startNs_(NowNs()), writeLines_(writeLines) {
-  if (writeLines_) EnableCastStats(true);
+StatsReporter::StatsReporter(CastStats& stats, AudioPlayback* audio, bool writeLines)
+    : stats_(stats), audio_(audio), startNs_(NowNs()), writeLines_(writeLines) {
+  if (writeLines_) stats_.Enable(true);
   thread_ = std::thread([this] { Run(); });
 }
 
@@ -21,8 +22,8 @@ StatsReporter::~StatsReporter() {
   wake_.notify_all();
   thread_.join();
   if (!writeLines_) return;
-  LogInfo(FormatStatsSummary(WholeRun(), static_cast<double>(NowNs() - startNs_) / 1e9));
-  EnableCastStats(false);
+  LogInfo(FormatStatsSummary(stats_.WholeRun(), static_cast<double>(NowNs() - startNs_) / 1e9));
+  stats_.Enable(false);
 }
 
 void StatsReporter::Run() {
@@ -31,10 +32,11 @@ void StatsReporter::Run() {
   while (true) {
     next += std::chrono::seconds(1);
     if (wake_.wait_until(lock, next, [this] { return stop_; })) return;
-    if (!CastStatsEnabled()) continue;
-    const StatsSnapshot interval = TakeInterval();
+    if (!stats_.Enabled()) continue;
+    const StatsSnapshot interval = stats_.TakeInterval();
     if (!writeLines_) continue;
-    const double audioMs = static_cast<double>(QueuedAudioBytes()) * 1000.0 / AUDIO_BYTES_PER_SECOND;
+    const size_t queued = audio_ != nullptr ? audio_->QueuedBytes() : 0;
+    const double audioMs = static_cast<double>(queued) * 1000.0 / AUDIO_BYTES_PER_SECOND;
     LogInfo(FormatStatsLine(interval, audioMs));
   }
 }

@@ -7,6 +7,9 @@
 
 namespace orrin {
 
+class AudioPlayback;
+class CastStats;
+
 // `--stats`: switches the picture path's statistics on and writes one log line a second
 // (pictures received, shown and dropped, decode and present delay, sound queued); when it
 // stops, one summary line over the whole run with p50 and p99 of every timing. Owns its
@@ -16,7 +19,8 @@ namespace orrin {
 // something else (the overlay) has switched the statistics on.
 class StatsReporter {
  public:
-  explicit StatsReporter(bool writeLines = true);
+  // `stats` and `audio` (may be null) outlive the reporter.
+  StatsReporter(CastStats& stats, AudioPlayback* audio, bool writeLines = true);
   ~StatsReporter();
   StatsReporter(const StatsReporter&) = delete;
   StatsReporter& operator=(const StatsReporter&) = delete;
@@ -24,6 +28,8 @@ class StatsReporter {
  private:
   void Run();
 
+  CastStats& stats_;
+  AudioPlayback* audio_;
   std::mutex mutex_;
   std::condition_variable wake_;
   bool stop_ = false;

@@ -9,7 +9,6 @@
 
 #include "media/cast_stats.h"
 #include "media/jitter_buffer.h"
-#include "media/cast_tap.h"
 #include "support/log.h"
 
 namespace orrin {
@@ -22,29 +21,6 @@ JitterBuffer::Settings JitterBufferSettings() {
   settings.capSamples = MAX_QUEUED_AUDIO_BYTES / AUDIO_BYTES_PER_SAMPLE;
   return settings;
 }
-
-// The callbacks run on one client thread at a time, but shut-down and a statistics reader
-// come from other threads, so the device handle lives under a lock. Nothing under it waits
-// for the sound card: a frame is copied into the jitter buffer and the call returns.
-struct AudioDevice {
-  std::mutex mutex;
-  SDL_AudioDeviceID id = 0;  // 0: closed
-  bool isAudioInitialized = false;
-  // The sound waiting for the device. SDL's audio thread takes from it in the callback, so
-  // it has a lock of its own that is never held while the device is opened or closed
-  // (closing joins that thread). Lock order: `mutex`, then `bufferMutex`.
-  std::mutex bufferMutex;
-  JitterBuffer buffer{JitterBufferSettings()};
-};
-
-AudioDevice& Device() {
-  static AudioDevice device;
-  return device;
-}
-
-std::atomic<int64_t> audioFrameCount{0};
-std::atomic<uint64_t> droppedFrames{0};
-std::atomic<uint64_t> playedFrames{0};
 
 // SDL keeps per-thread data (its error text) for each thread that calls it, and frees it
 // on its own only for threads it created. Each sender's client thread is one of ours, so it
@@ -62,29 +38,39 @@ std::string SdlFailure(const char* what, long long result) {
   return std::string(what) + std::to_string(result) + " (" + SDL_GetError() + ")";
 }
 
-void CloseLocked(AudioDevice& device) {
-  if (!device.isAudioInitialized) return;
+bool ShouldLogDrop(uint64_t dropCount) {
+  return dropCount == 1 || dropCount % AUDIO_DROP_LOG_EVERY == 0;
+}
+
+}  // namespace
+
+AudioPlayback::AudioPlayback(CastStats* stats) : stats_(stats), buffer_(JitterBufferSettings()) {}
+
+AudioPlayback::~AudioPlayback() { Close(); }
+
+void AudioPlayback::CloseLocked() {
+  if (!isAudioInitialized_) return;
   // Joins SDL's audio thread; whatever was still queued is discarded with the device.
-  SDL_CloseAudioDevice(device.id);
+  SDL_CloseAudioDevice(deviceId_);
   SDL_QuitSubSystem(SDL_INIT_AUDIO);  // SDL counts: an application's own init stays
-  device.id = 0;
-  device.isAudioInitialized = false;
+  deviceId_ = 0;
+  isAudioInitialized_ = false;
 }
 
 // SDL's audio thread: hands the device the next samples, silence while the buffer fills.
-void FillDevice(void* userdata, Uint8* stream, int length) {
-  auto& device = *static_cast<AudioDevice*>(userdata);
+void AudioPlayback::FillDevice(void* userdata, uint8_t* stream, int length) {
+  auto& self = *static_cast<AudioPlayback*>(userdata);
   size_t queued = 0;
   {
-    std::lock_guard<std::mutex> lock(device.bufferMutex);
-    device.buffer.Pull(reinterpret_cast<int16_t*>(stream), static_cast<size_t>(length) / AUDIO_BYTES_PER_SAMPLE);
-    queued = device.buffer.Queued();
+    std::lock_guard<std::mutex> lock(self.bufferMutex_);
+    self.buffer_.Pull(reinterpret_cast<int16_t*>(stream), static_cast<size_t>(length) / AUDIO_BYTES_PER_SAMPLE);
+    queued = self.buffer_.Queued();
   }
-  StatsAudioQueued(static_cast<double>(queued) * 1000.0 / AUDIO_SAMPLE_RATE);
+  if (self.stats_ != nullptr) self.stats_->AudioQueued(static_cast<double>(queued) * 1000.0 / AUDIO_SAMPLE_RATE);
 }
 
-bool InitLocked(AudioDevice& device) {
-  if (device.isAudioInitialized) return true;
+bool AudioPlayback::OpenLocked() {
+  if (isAudioInitialized_) return true;
   // SDL counts subsystem initialisations, so this is safe whether or not the application
   // has started SDL already, and CloseLocked gives back exactly this one.
   int initResult = SDL_InitSubSystem(SDL_INIT_AUDIO);
@@ -100,7 +86,7 @@ bool InitLocked(AudioDevice& device) {
   // delay, large enough for a busy desktop to keep up.
   wanted.samples = AUDIO_DEVICE_SAMPLES;
   wanted.callback = FillDevice;
-  wanted.userdata = &device;
+  wanted.userdata = this;
   // No allowed changes: SDL converts to whatever the hardware wants.
   SDL_AudioDeviceID id = SDL_OpenAudioDevice(nullptr, 0, &wanted, nullptr, 0);
   if (id == 0) {
@@ -110,45 +96,38 @@ bool InitLocked(AudioDevice& device) {
     return false;
   }
   {
-    std::lock_guard<std::mutex> lock(device.bufferMutex);
-    device.buffer.Clear();
+    std::lock_guard<std::mutex> lock(bufferMutex_);
+    buffer_.Clear();
   }
   SDL_PauseAudioDevice(id, 0);
-  device.id = id;
-  device.isAudioInitialized = true;
+  deviceId_ = id;
+  isAudioInitialized_ = true;
   LogInfo("Audio device initialized successfully");
   return true;
 }
 
 // A device that went away (unplugged headset, sound server restart) keeps draining into
 // nothing; without this check the cast would stay silent until the receiver restarts.
-void ReopenIfLost(AudioDevice& device) {
-  if (!device.isAudioInitialized) return;
-  if (SDL_GetAudioDeviceStatus(device.id) != SDL_AUDIO_STOPPED) return;
+void AudioPlayback::ReopenIfLost() {
+  if (!isAudioInitialized_) return;
+  if (SDL_GetAudioDeviceStatus(deviceId_) != SDL_AUDIO_STOPPED) return;
   LogError("Audio device lost, opening it again");
-  CloseLocked(device);
+  CloseLocked();
 }
 
-bool ShouldLogDrop(uint64_t dropCount) {
-  return dropCount == 1 || dropCount % AUDIO_DROP_LOG_EVERY == 0;
-}
 
-}  // namespace
-
-bool InitAudioDevice() {
+bool AudioPlayback::Open() {
   NoteSdlThread();
-  AudioDevice& device = Device();
-  std::lock_guard<std::mutex> lock(device.mutex);
-  return InitLocked(device);
+  std::lock_guard<std::mutex> lock(mutex_);
+  return OpenLocked();
 }
 
-void PlayAudio(const ByteBuffer& data) {
+void AudioPlayback::Play(const ByteBuffer& data) {
   NoteSdlThread();
-  AudioDevice& device = Device();
-  std::lock_guard<std::mutex> lock(device.mutex);
-  ReopenIfLost(device);
+  std::lock_guard<std::mutex> lock(mutex_);
+  ReopenIfLost();
   // Opened before the length test, so a short first frame still opens the device.
-  if (!InitLocked(device)) return;
+  if (!OpenLocked()) return;
   if (data.size() < MIN_AUDIO_BYTES) return;
 
   // SDL's queue is one continuous byte stream: a dangling half sample would shift every
@@ -159,13 +138,13 @@ void PlayAudio(const ByteBuffer& data) {
   size_t queued = 0;
   bool taken = false;
   {
-    std::lock_guard<std::mutex> bufferLock(device.bufferMutex);
-    queued = device.buffer.Queued() * AUDIO_BYTES_PER_SAMPLE;
-    taken = device.buffer.PushLittleEndian(data.data(), length / AUDIO_BYTES_PER_SAMPLE);
+    std::lock_guard<std::mutex> bufferLock(bufferMutex_);
+    queued = buffer_.Queued() * AUDIO_BYTES_PER_SAMPLE;
+    taken = buffer_.PushLittleEndian(data.data(), length / AUDIO_BYTES_PER_SAMPLE);
   }
-  if (taken) ++playedFrames;
+  if (taken) ++playedFrames_;
   if (!taken) {
-    uint64_t dropCount = ++droppedFrames;
+    uint64_t dropCount = ++droppedFrames_;
     if (ShouldLogDrop(dropCount)) {
       LogError("Audio queue full (" + std::to_string(queued) + " bytes waiting), dropped frame of " +
                std::to_string(data.size()) + " bytes (" + std::to_string(dropCount) +
@@ -174,17 +153,15 @@ void PlayAudio(const ByteBuffer& data) {
   }
 }
 
-void OnAudioFrame(const ByteBuffer& data) {
+void AudioPlayback::OnAudioFrame(const ByteBuffer& data) {
   try {
     // Every frame counts, including those that are then not played.
-    int64_t frame = ++audioFrameCount;
+    int64_t frame = ++audioFrameCount_;
     if (frame % AUDIO_LOG_EVERY == 0) {
       LogProgress("OnAudioFrame called with " + std::to_string(data.size()) + " bytes (frame #" +
               std::to_string(frame) + ")");
     }
-    // The recording keeps the sound as sent, also what the device queue has no room for.
-    TapSound(data, NowNs());
-    PlayAudio(data);
+    Play(data);
   } catch (const std::exception& e) {
     LogError(std::string("Exception in OnAudioFrame: ") + e.what());
   } catch (...) {
@@ -192,42 +169,28 @@ void OnAudioFrame(const ByteBuffer& data) {
   }
 }
 
-void CloseAudioDevice() {
+void AudioPlayback::Close() {
   NoteSdlThread();
-  AudioDevice& device = Device();
-  std::lock_guard<std::mutex> lock(device.mutex);
-  CloseLocked(device);
+  std::lock_guard<std::mutex> lock(mutex_);
+  CloseLocked();
 }
 
-size_t QueuedAudioBytes() {
+size_t AudioPlayback::QueuedBytes() {
   NoteSdlThread();
-  AudioDevice& device = Device();
-  std::lock_guard<std::mutex> lock(device.mutex);
-  if (!device.isAudioInitialized) return 0;
-  std::lock_guard<std::mutex> bufferLock(device.bufferMutex);
-  return device.buffer.Queued() * AUDIO_BYTES_PER_SAMPLE;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!isAudioInitialized_) return 0;
+  std::lock_guard<std::mutex> bufferLock(bufferMutex_);
+  return buffer_.Queued() * AUDIO_BYTES_PER_SAMPLE;
 }
 
-uint64_t DroppedAudioFrames() { return droppedFrames.load(); }
-uint64_t PlayedAudioFrames() { return playedFrames.load(); }
-
-uint64_t AudioGaps() {
-  AudioDevice& device = Device();
-  std::lock_guard<std::mutex> lock(device.bufferMutex);
-  return device.buffer.Underruns();
+uint64_t AudioPlayback::TrimmedSamples() {
+  std::lock_guard<std::mutex> lock(bufferMutex_);
+  return buffer_.TrimmedSamples();
 }
 
-uint64_t TrimmedAudioSamples() {
-  AudioDevice& device = Device();
-  std::lock_guard<std::mutex> lock(device.bufferMutex);
-  return device.buffer.TrimmedSamples();
-}
-
-void ResetAudioForTesting() {
-  CloseAudioDevice();
-  audioFrameCount = 0;
-  droppedFrames = 0;
-  playedFrames = 0;
+uint64_t AudioPlayback::Gaps() {
+  std::lock_guard<std::mutex> lock(bufferMutex_);
+  return buffer_.Underruns();
 }
 
 }  // namespace orrin

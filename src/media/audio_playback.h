@@ -3,16 +3,14 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <atomic>
+#include <mutex>
+
+#include "media/audio_format.h"
+#include "media/jitter_buffer.h"
 #include "support/bytes.h"
 
 namespace orrin {
-
-// The one format senders use: signed 16-bit little-endian mono PCM at 16 kHz. The payload
-// carries no format of its own, so the device is always opened for exactly this.
-constexpr int AUDIO_SAMPLE_RATE = 16000;
-constexpr int AUDIO_CHANNELS = 1;
-constexpr int AUDIO_BYTES_PER_SAMPLE = 2;
-constexpr size_t AUDIO_BYTES_PER_SECOND = 32000;
 
 constexpr int AUDIO_LOG_EVERY = 50;        // every 50th audio frame writes a log line
 constexpr size_t MIN_AUDIO_BYTES = 100;    // shorter payloads are not played
@@ -28,36 +26,68 @@ constexpr size_t AUDIO_START_MS = 70;
 constexpr size_t AUDIO_EXCESS_MS = 30;
 constexpr int AUDIO_DEVICE_SAMPLES = 256;  // 16 ms per device buffer
 
-// The server's audio callback: counts the frame, logs every 50th, plays it. Never throws.
-// Runs on the sender's client thread and never waits for the sound card.
-void OnAudioFrame(const ByteBuffer& data);
+class CastStats;
 
-// Opens the device if needed, then queues the payload behind what is already queued (in the
-// jitter buffer the device plays from).
-// Short payloads are not played; a payload that would push the queue past one second is
-// dropped (unless the queue is empty: a long frame from a sender that paces itself plays).
-void PlayAudio(const ByteBuffer& data);
+// The sound output: one SDL audio device, opened for the senders' format when the first
+// sound arrives, fed through a jitter buffer. Owned by the receiver; senders' threads play
+// into it, SDL's audio thread drains it, shut-down closes it.
+class AudioPlayback {
+ public:
+  // `stats` (may be null) samples the queued sound each time the device takes a buffer.
+  explicit AudioPlayback(CastStats* stats = nullptr);
+  ~AudioPlayback();
+  AudioPlayback(const AudioPlayback&) = delete;
+  AudioPlayback& operator=(const AudioPlayback&) = delete;
 
-// Opens the default output device for the fixed format; true when it is open. A failure is
-// logged and the next call tries again.
-bool InitAudioDevice();
+  // A sender's sound frame: counts it, logs every 50th, plays it. Never throws. Runs on the
+  // sender's thread and never waits for the sound card.
+  void OnAudioFrame(const ByteBuffer& data);
 
-// Shut-down: closes the device and releases SDL's audio subsystem if this code started it.
-// Harmless when nothing is open. A later frame would open the device again.
-void CloseAudioDevice();
+  // Opens the device if needed, then queues the payload behind what is already queued (in
+  // the jitter buffer the device plays from). Short payloads are not played; a payload that
+  // would push the queue past one second is dropped (unless the queue is empty: a long frame
+  // from a sender that paces itself plays).
+  void Play(const ByteBuffer& data);
 
-// Bytes waiting in the device's queue (0 while closed).
-size_t QueuedAudioBytes();
-// Frames dropped because the queue was full, since start.
-uint64_t DroppedAudioFrames();
-// Frames queued for the device, since start.
-uint64_t PlayedAudioFrames();
-// Times the sound ran dry while playing, since start.
-uint64_t AudioGaps();
-// Samples taken out to hold the delay down, since the device was opened.
-uint64_t TrimmedAudioSamples();
+  // Opens the default output device for the fixed format; true when it is open. A failure is
+  // logged and the next call tries again.
+  bool Open();
+  // Closes the device and releases SDL's audio subsystem if this object started it.
+  // Harmless when nothing is open. A later frame would open the device again.
+  void Close();
 
-// Tests: closes the device and sets the frame and drop counters back to zero.
-void ResetAudioForTesting();
+  // Bytes waiting in the device's queue (0 while closed).
+  size_t QueuedBytes();
+  // Frames dropped because the queue was full.
+  uint64_t DroppedFrames() const { return droppedFrames_.load(); }
+  // Frames queued for the device.
+  uint64_t PlayedFrames() const { return playedFrames_.load(); }
+  // Times the sound ran dry while playing.
+  uint64_t Gaps();
+  // Samples taken out to hold the delay down, since the device was opened.
+  uint64_t TrimmedSamples();
+
+ private:
+  static void FillDevice(void* userdata, uint8_t* stream, int length);
+  bool OpenLocked();
+  void CloseLocked();
+  void ReopenIfLost();
+
+  CastStats* stats_;
+  // Senders play one at a time, but shut-down and a statistics reader come from other
+  // threads, so the device handle lives under a lock. Nothing under it waits for the sound
+  // card: a frame is copied into the jitter buffer and the call returns.
+  std::mutex mutex_;
+  uint32_t deviceId_ = 0;  // 0: closed
+  bool isAudioInitialized_ = false;
+  // The sound waiting for the device. SDL's audio thread takes from it in the callback, so
+  // it has a lock of its own that is never held while the device is opened or closed
+  // (closing joins that thread). Lock order: `mutex_`, then `bufferMutex_`.
+  std::mutex bufferMutex_;
+  JitterBuffer buffer_;
+  std::atomic<int64_t> audioFrameCount_{0};
+  std::atomic<uint64_t> droppedFrames_{0};
+  std::atomic<uint64_t> playedFrames_{0};
+};
 
 }  // namespace orrin

@@ -16,32 +16,6 @@ namespace {
 // keeps the first samples rather than growing without bound.
 constexpr size_t MAX_RUN_SAMPLES = 500'000;
 
-std::atomic<bool> enabled{false};
-std::atomic<ReceiverMetrics*> metricsSink{nullptr};
-
-ReceiverMetrics* Metrics() { return metricsSink.load(std::memory_order_acquire); }
-
-struct Samples {
-  std::vector<double> decode, upload, draw, delay, audio;
-  void Clear() {
-    decode.clear();
-    upload.clear();
-    draw.clear();
-    delay.clear();
-    audio.clear();
-  }
-};
-
-// Counters are touched by the sender's thread and the main thread; one short lock per
-// picture is far below the cost of the picture itself and only taken while enabled.
-std::mutex statsMutex;
-StatsSnapshot intervalCounts;
-StatsSnapshot runCounts;
-Samples intervalSamples;
-Samples runSamples;
-int64_t lastShownNs = 0;  // 0: no picture shown yet in this cast
-StatsSnapshot lastInterval;
-
 void Push(std::vector<double>& interval, std::vector<double>& run, double value) {
   interval.push_back(value);
   if (run.size() < MAX_RUN_SAMPLES) run.push_back(value);
@@ -55,19 +29,13 @@ TimingSummary Summarise(std::vector<double>& samples) {
   return summary;
 }
 
-void Fill(StatsSnapshot& snapshot, Samples& samples) {
+template <typename S>
+void Fill(StatsSnapshot& snapshot, S& samples) {
   snapshot.decode = Summarise(samples.decode);
   snapshot.upload = Summarise(samples.upload);
   snapshot.draw = Summarise(samples.draw);
   snapshot.delay = Summarise(samples.delay);
   snapshot.audio = Summarise(samples.audio);
-}
-
-template <typename F>
-void Update(F&& change) {
-  std::lock_guard<std::mutex> lock(statsMutex);
-  change(intervalCounts);
-  change(runCounts);
 }
 
 std::string Ms(double value) {
@@ -83,91 +51,102 @@ int64_t NowNs() {
       .count();
 }
 
-void EnableCastStats(bool on) { enabled.store(on, std::memory_order_relaxed); }
-bool CastStatsEnabled() { return enabled.load(std::memory_order_relaxed); }
+void CastStats::Samples::Clear() {
+  decode.clear();
+  upload.clear();
+  draw.clear();
+  delay.clear();
+  audio.clear();
+}
 
-void SetCastMetrics(ReceiverMetrics* metrics) { metricsSink.store(metrics, std::memory_order_release); }
-bool CastTimingWanted() { return CastStatsEnabled() || Metrics() != nullptr; }
+template <typename F>
+void CastStats::Update(F&& change) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  change(intervalCounts_);
+  change(runCounts_);
+}
 
-void StatsPictureReceived(size_t bytes) {
-  if (ReceiverMetrics* metrics = Metrics()) Count(&metrics->picturesReceived);
-  if (!CastStatsEnabled()) return;
+void CastStats::PictureReceived(size_t bytes) {
+  if (ReceiverMetrics* metrics = metrics_.load(std::memory_order_acquire)) Count(&metrics->picturesReceived);
+  if (!Enabled()) return;
   Update([bytes](StatsSnapshot& s) {
     ++s.received;
     s.receivedBytes += bytes;
   });
 }
 
-void StatsPictureDropped() {
-  if (ReceiverMetrics* metrics = Metrics()) Count(&metrics->picturesDropped);
-  if (!CastStatsEnabled()) return;
+void CastStats::PictureDropped() {
+  if (ReceiverMetrics* metrics = metrics_.load(std::memory_order_acquire)) Count(&metrics->picturesDropped);
+  if (!Enabled()) return;
   Update([](StatsSnapshot& s) { ++s.dropped; });
 }
 
-void StatsPictureDecoded(double decodeMs, int scaleDenominator) {
-  if (ReceiverMetrics* metrics = Metrics()) metrics->decodeSeconds.Observe(decodeMs / 1000);
-  if (!CastStatsEnabled()) return;
-  std::lock_guard<std::mutex> lock(statsMutex);
-  for (StatsSnapshot* s : {&intervalCounts, &runCounts}) {
+void CastStats::PictureDecoded(double decodeMs, int scaleDenominator) {
+  if (ReceiverMetrics* metrics = metrics_.load(std::memory_order_acquire)) {
+    metrics->decodeSeconds.Observe(decodeMs / 1000);
+  }
+  if (!Enabled()) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (StatsSnapshot* s : {&intervalCounts_, &runCounts_}) {
     ++s->decoded;
     s->lastScaleDenominator = scaleDenominator;
   }
-  Push(intervalSamples.decode, runSamples.decode, decodeMs);
+  Push(intervalSamples_.decode, runSamples_.decode, decodeMs);
 }
 
-void StatsPictureShown(double uploadMs, double drawMs, double delayMs) {
-  if (ReceiverMetrics* metrics = Metrics()) {
+void CastStats::PictureShown(double uploadMs, double drawMs, double delayMs) {
+  if (ReceiverMetrics* metrics = metrics_.load(std::memory_order_acquire)) {
     Count(&metrics->picturesShown);
     metrics->presentSeconds.Observe(delayMs / 1000);
   }
-  if (!CastStatsEnabled()) return;
+  if (!Enabled()) return;
   const int64_t now = NowNs();
-  std::lock_guard<std::mutex> lock(statsMutex);
-  const double gapMs = lastShownNs != 0 ? static_cast<double>(now - lastShownNs) / 1e6 : 0;
-  lastShownNs = now;
-  for (StatsSnapshot* s : {&intervalCounts, &runCounts}) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const double gapMs = lastShownNs_ != 0 ? static_cast<double>(now - lastShownNs_) / 1e6 : 0;
+  lastShownNs_ = now;
+  for (StatsSnapshot* s : {&intervalCounts_, &runCounts_}) {
     ++s->shown;
     s->longestGapMs = std::max(s->longestGapMs, gapMs);
     if (gapMs > STATS_LONG_GAP_MS) ++s->longGaps;
   }
-  Push(intervalSamples.upload, runSamples.upload, uploadMs);
-  Push(intervalSamples.draw, runSamples.draw, drawMs);
-  Push(intervalSamples.delay, runSamples.delay, delayMs);
+  Push(intervalSamples_.upload, runSamples_.upload, uploadMs);
+  Push(intervalSamples_.draw, runSamples_.draw, drawMs);
+  Push(intervalSamples_.delay, runSamples_.delay, delayMs);
 }
 
-void StatsCastStarted() {
-  if (!CastStatsEnabled()) return;
-  std::lock_guard<std::mutex> lock(statsMutex);
-  lastShownNs = 0;
+void CastStats::CastStarted() {
+  if (!Enabled()) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  lastShownNs_ = 0;
 }
 
-void StatsAudioQueued(double queuedMs) {
-  if (!CastStatsEnabled()) return;
-  std::lock_guard<std::mutex> lock(statsMutex);
-  Push(intervalSamples.audio, runSamples.audio, queuedMs);
+void CastStats::AudioQueued(double queuedMs) {
+  if (!Enabled()) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  Push(intervalSamples_.audio, runSamples_.audio, queuedMs);
 }
 
-StatsSnapshot TakeInterval() {
-  std::lock_guard<std::mutex> lock(statsMutex);
-  StatsSnapshot snapshot = intervalCounts;
-  Fill(snapshot, intervalSamples);
-  const int scale = intervalCounts.lastScaleDenominator;
-  intervalCounts = StatsSnapshot{};
-  intervalCounts.lastScaleDenominator = scale;
-  intervalSamples.Clear();
-  lastInterval = snapshot;
+StatsSnapshot CastStats::TakeInterval() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  StatsSnapshot snapshot = intervalCounts_;
+  Fill(snapshot, intervalSamples_);
+  const int scale = intervalCounts_.lastScaleDenominator;
+  intervalCounts_ = StatsSnapshot{};
+  intervalCounts_.lastScaleDenominator = scale;
+  intervalSamples_.Clear();
+  lastInterval_ = snapshot;
   return snapshot;
 }
 
-StatsSnapshot LastInterval() {
-  std::lock_guard<std::mutex> lock(statsMutex);
-  return lastInterval;
+StatsSnapshot CastStats::LastInterval() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return lastInterval_;
 }
 
-StatsSnapshot WholeRun() {
-  std::lock_guard<std::mutex> lock(statsMutex);
-  StatsSnapshot snapshot = runCounts;
-  Samples copy = runSamples;  // Percentile sorts; the run's samples keep their order
+StatsSnapshot CastStats::WholeRun() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  StatsSnapshot snapshot = runCounts_;
+  Samples copy = runSamples_;  // Percentile sorts; the run's samples keep their order
   Fill(snapshot, copy);
   return snapshot;
 }
@@ -202,17 +181,6 @@ std::string FormatStatsSummary(const StatsSnapshot& s, double seconds) {
   std::snprintf(gaps, sizeof gaps, ", longest gap %.1f ms, gaps over %.0f ms %llu", s.longestGapMs,
                 STATS_LONG_GAP_MS, static_cast<unsigned long long>(s.longGaps));
   return text + gaps;
-}
-
-void ResetCastStatsForTesting() {
-  std::lock_guard<std::mutex> lock(statsMutex);
-  enabled = false;
-  intervalCounts = StatsSnapshot{};
-  runCounts = StatsSnapshot{};
-  intervalSamples.Clear();
-  runSamples.Clear();
-  lastShownNs = 0;
-  lastInterval = StatsSnapshot{};
 }
 
 }  // namespace orrin

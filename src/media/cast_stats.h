@@ -1,6 +1,8 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -8,35 +10,10 @@ namespace orrin {
 
 struct ReceiverMetrics;
 
-// Counters and timings of the picture path, for `--stats` and the benchmarks. Off by
-// default: then every hook is one relaxed atomic load and nothing else, so the path a user
-// runs pays nothing for it.
+// Counters and timings of the picture path, for `--stats`, the overlay and the benchmarks.
 
 // Monotonic nanoseconds (steady clock): the time stamps the picture path carries.
 int64_t NowNs();
-
-void EnableCastStats(bool on);
-bool CastStatsEnabled();
-
-// The running totals the shared view reports (null: none). Fed by the same hooks, whether
-// or not statistics are on; the caller keeps `metrics` alive until it sets null again.
-void SetCastMetrics(ReceiverMetrics* metrics);
-// Whether the picture path should take its time stamps: for statistics or for the metrics.
-bool CastTimingWanted();
-
-// Hooks, each a no-op while statistics are off.
-void StatsPictureReceived(size_t bytes);  // a video frame reached the cast callbacks
-void StatsPictureDropped();              // the 20 ms throttle dropped it unseen
-void StatsPictureDecoded(double decodeMs, int scaleDenominator);
-// A new picture reached the screen: upload and draw of that paint pass, and the delay from
-// its last byte received to SDL_RenderPresent returned. The time between two such presents
-// is the gap a viewer sees between picture changes.
-void StatsPictureShown(double uploadMs, double drawMs, double delayMs);
-// A sender connected: the next shown picture starts a new run of gaps (the idle time before
-// it is no gap in a cast).
-void StatsCastStarted();
-// Sound waiting for the device, sampled each time the device takes a buffer.
-void StatsAudioQueued(double queuedMs);
 
 // A gap between two shown pictures longer than this is counted: a stutter a viewer notices.
 constexpr double STATS_LONG_GAP_MS = 50;
@@ -61,12 +38,59 @@ struct StatsSnapshot {
   uint64_t longGaps = 0;  // gaps above STATS_LONG_GAP_MS
 };
 
-// What happened since the previous TakeInterval call (the once-a-second line).
-StatsSnapshot TakeInterval();
-// The interval the last TakeInterval call closed (the window's overlay shows it).
-StatsSnapshot LastInterval();
-// Everything since statistics were enabled (the summary at exit).
-StatsSnapshot WholeRun();
+// The counters and timings of one run. Owned by the receiver and handed to whoever feeds or
+// reads it; the sender's thread, the main thread and SDL's audio thread record into it, so
+// every method is thread-safe. Off until Enable(true): then every hook is one relaxed load.
+class CastStats {
+ public:
+  void Enable(bool on) { enabled_.store(on, std::memory_order_relaxed); }
+  bool Enabled() const { return enabled_.load(std::memory_order_relaxed); }
+  // The running totals the shared view reports (null: none). Fed by the same hooks whether
+  // or not statistics are on; set before any sender arrives, kept alive as long as this.
+  void SetMetrics(ReceiverMetrics* metrics) { metrics_.store(metrics, std::memory_order_release); }
+  // Whether the picture path should take its time stamps: for statistics or for the metrics.
+  bool TimingWanted() const { return Enabled() || metrics_.load(std::memory_order_acquire) != nullptr; }
+
+  void PictureReceived(size_t bytes);  // a video frame reached the cast session
+  void PictureDropped();               // the intake spacing dropped it unseen
+  void PictureDecoded(double decodeMs, int scaleDenominator);
+  // A new picture reached the screen: upload and draw of that paint pass, and the delay from
+  // its last byte received to SDL_RenderPresent returned. The time between two such presents
+  // is the gap a viewer sees between picture changes.
+  void PictureShown(double uploadMs, double drawMs, double delayMs);
+  // A sender connected: the next shown picture starts a new run of gaps (the idle time before
+  // it is no gap in a cast).
+  void CastStarted();
+  // Sound waiting for the device, sampled each time the device takes a buffer.
+  void AudioQueued(double queuedMs);
+
+  // What happened since the previous TakeInterval call (the once-a-second line).
+  StatsSnapshot TakeInterval();
+  // The interval the last TakeInterval call closed (the window's overlay shows it).
+  StatsSnapshot LastInterval() const;
+  // Everything since statistics were enabled (the summary at exit).
+  StatsSnapshot WholeRun() const;
+
+ private:
+  struct Samples {
+    std::vector<double> decode, upload, draw, delay, audio;
+    void Clear();
+  };
+  template <typename F>
+  void Update(F&& change);
+
+  std::atomic<bool> enabled_{false};
+  std::atomic<ReceiverMetrics*> metrics_{nullptr};
+  // One short lock per picture is far below the cost of the picture itself, and only taken
+  // while enabled.
+  mutable std::mutex mutex_;
+  StatsSnapshot intervalCounts_;
+  StatsSnapshot runCounts_;
+  Samples intervalSamples_;
+  Samples runSamples_;
+  int64_t lastShownNs_ = 0;  // 0: no picture shown yet in this cast
+  StatsSnapshot lastInterval_;
+};
 
 // p-th percentile (0..100) by nearest rank; 0 for no samples. Sorts `samples`.
 double Percentile(std::vector<double>& samples, double p);
@@ -76,8 +100,5 @@ double Percentile(std::vector<double>& samples, double p);
 std::string FormatStatsLine(const StatsSnapshot& interval, double audioQueuedMs);
 // The whole run, with p50 and p99 of every timing, written once when the receiver stops.
 std::string FormatStatsSummary(const StatsSnapshot& run, double seconds);
-
-// Tests: statistics off and every counter back to zero.
-void ResetCastStatsForTesting();
 
 }  // namespace orrin

@@ -6,8 +6,6 @@ namespace orrin {
 namespace {
 
 // width (15 bits) | height (15 bits) | stretch (1 bit); sides are clamped to 32767.
-std::atomic<uint32_t> publishedArea{0};
-
 constexpr uint32_t SIDE_MASK = 0x7FFF;
 
 }  // namespace
@@ -32,14 +30,12 @@ int ChooseScaleDenominator(int pictureWidth, int pictureHeight, DrawArea area) {
   return 1;
 }
 
-void PublishDrawArea(DrawArea area) {
+uint32_t PackDrawArea(DrawArea area) {
   const auto side = [](int value) { return static_cast<uint32_t>(std::clamp(value, 0, 0x7FFF)); };
-  publishedArea.store(side(area.width) | side(area.height) << 15 | (area.stretch ? 1u << 30 : 0u),
-                      std::memory_order_relaxed);
+  return side(area.width) | side(area.height) << 15 | (area.stretch ? 1u << 30 : 0u);
 }
 
-DrawArea PublishedDrawArea() {
-  const uint32_t value = publishedArea.load(std::memory_order_relaxed);
+DrawArea UnpackDrawArea(uint32_t value) {
   return DrawArea{static_cast<int>(value & SIDE_MASK), static_cast<int>((value >> 15) & SIDE_MASK),
                   (value >> 30 & 1u) != 0};
 }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 
 namespace orrin {
@@ -19,9 +18,9 @@ struct DrawArea {
 // of the pixels to decode, upload and scale.
 int ChooseScaleDenominator(int pictureWidth, int pictureHeight, DrawArea area);
 
-// The window side publishes its drawing area here (main thread); the decoder reads it on
-// the sender's thread. One atomic word, so the two never wait for each other.
-void PublishDrawArea(DrawArea area);
-DrawArea PublishedDrawArea();
+// A draw area packed into one word, so the window (main thread) can hand it to the
+// decoder (the sender's thread) through an atomic and the two never wait for each other.
+uint32_t PackDrawArea(DrawArea area);
+DrawArea UnpackDrawArea(uint32_t packed);
 
 }  // namespace orrin

@@ -16,7 +16,8 @@ constexpr size_t FADE = 16;
 
 }  // namespace
 
-JitterBuffer::JitterBuffer(Settings settings) : settings_(settings), ring_(std::max<size_t>(settings.capSamples, 1)) {}
+JitterBuffer::JitterBuffer(Settings settings)
+    : settings_(settings), ring_(std::max<size_t>(settings.capSamples, 1)), level_(settings.startSamples) {}
 
 template <typename SampleAt>
 bool JitterBuffer::Append(size_t count, SampleAt sampleAt) {
@@ -29,6 +30,16 @@ bool JitterBuffer::Append(size_t count, SampleAt sampleAt) {
   for (size_t i = 0; i < count; ++i) ring_[(head_ + size_ + i) % ring_.size()] = sampleAt(i);
   size_ += count;
   starvedSamples_ = 0;
+  if (dry_) {
+    // Sound again after an underrun: the level rises to cover a stall as long as this one.
+    // A longer silence is a pause (a screen turned off, a sender between tracks), not a
+    // stall any level could cover.
+    dry_ = false;
+    const size_t ceiling = std::max(settings_.maxStartSamples, settings_.startSamples);
+    if (drySamples_ <= ceiling) level_ = std::max(level_, std::min(level_ + drySamples_ + settings_.raiseMarginSamples, ceiling));
+    steadyLow_ = SIZE_MAX;
+    steadyPulled_ = 0;
+  }
   return true;
 }
 
@@ -43,8 +54,9 @@ bool JitterBuffer::PushLittleEndian(const uint8_t* bytes, size_t count) {
 void JitterBuffer::Pull(int16_t* out, size_t count) {
   if (!playing_) {
     // A sender that stops with less than the start level queued still gets it played.
-    const bool starved = size_ > 0 && starvedSamples_ >= settings_.startSamples;
-    if (size_ >= settings_.startSamples || starved) {
+    const bool starved = size_ > 0 && starvedSamples_ >= level_;
+    if (dry_) drySamples_ += count;
+    if (size_ >= level_ || starved) {
       playing_ = true;
       everPlayed_ = true;
       lowWater_ = SIZE_MAX;
@@ -60,8 +72,8 @@ void JitterBuffer::Pull(int16_t* out, size_t count) {
   lowWater_ = std::min(lowWater_, size_);
   sinceCheck_ += count;
   if (sinceCheck_ >= settings_.checkSamples) {
-    if (lowWater_ != SIZE_MAX && lowWater_ > settings_.startSamples + settings_.highSamples) {
-      trimBudget_ = lowWater_ - settings_.startSamples;
+    if (lowWater_ != SIZE_MAX && lowWater_ > level_ + settings_.highSamples) {
+      trimBudget_ = lowWater_ - level_;
     }
     lowWater_ = SIZE_MAX;
     sinceCheck_ = 0;
@@ -74,6 +86,8 @@ void JitterBuffer::Pull(int16_t* out, size_t count) {
     sinceCut_ = count;
   }
 
+  AdaptToSteadiness(count);
+
   const size_t take = std::min(count, size_);
   for (size_t i = 0; i < take; ++i) out[i] = At(i);
   head_ = (head_ + take) % ring_.size();
@@ -85,11 +99,26 @@ void JitterBuffer::Pull(int16_t* out, size_t count) {
     playing_ = false;
     starvedSamples_ = 0;
     trimBudget_ = 0;
+    dry_ = true;
+    drySamples_ = count - take;
   }
 }
 
+void JitterBuffer::AdaptToSteadiness(size_t pulled) {
+  steadyLow_ = std::min(steadyLow_, size_);
+  steadyPulled_ += pulled;
+  if (steadyPulled_ < settings_.steadySamples) return;
+  // The whole window played without the queue coming near empty: half the spare goes.
+  if (steadyLow_ != SIZE_MAX && steadyLow_ > settings_.spareSamples) {
+    const size_t lower = (steadyLow_ - settings_.spareSamples) / 2;
+    level_ = std::max(settings_.startSamples, level_ > lower ? level_ - lower : 0);
+  }
+  steadyLow_ = SIZE_MAX;
+  steadyPulled_ = 0;
+}
+
 void JitterBuffer::TrimOnce() {
-  if (size_ < SEARCH + CUT_MAX + FADE + settings_.startSamples) {
+  if (size_ < SEARCH + CUT_MAX + FADE + level_) {
     trimBudget_ = 0;  // nothing to spare any more
     return;
   }
@@ -135,6 +164,12 @@ void JitterBuffer::Clear() {
   sinceCheck_ = 0;
   trimBudget_ = 0;
   sinceCut_ = SIZE_MAX;
+  // A new sender may come over another link: learn it afresh.
+  level_ = settings_.startSamples;
+  dry_ = false;
+  drySamples_ = 0;
+  steadyLow_ = SIZE_MAX;
+  steadyPulled_ = 0;
 }
 
 }  // namespace orrin

@@ -14,6 +14,12 @@ namespace orrin {
 //   ms at a time are taken out where the sound is quiet or repeats itself, and the seam is
 //   cross-faded, so the delay stays near the start level instead of creeping upwards;
 // - at most `capSamples` wait; a frame that does not fit is refused whole.
+// The start level adapts to the link: a Wi-Fi link that stalls (a background scan, a roam)
+// empties the queue now and then. After such an underrun the level rises by the time the
+// queue stayed dry plus a margin, up to `maxStartSamples`, so the same stall is covered
+// next time; once the queue's low point has stayed well above empty for `steadySamples`
+// of playback, the level comes down by half of that spare, never below `startSamples`,
+// and the cuts above take the delay down with it.
 // Samples keep their order and none is played twice. Not thread-safe: the owner locks.
 class JitterBuffer {
  public:
@@ -26,6 +32,10 @@ class JitterBuffer {
     // behind (a device much slower than the sender), one per device buffer.
     size_t cutSpacing = 1024;
     size_t farBehindSamples = 480;  // more than 30 ms left to cut
+    size_t maxStartSamples = 4800;  // 300 ms: the longest stall the level is raised to cover
+    size_t raiseMarginSamples = 480;  // 30 ms above the stall just seen
+    size_t steadySamples = 160000;    // 10 s of playback judged at a time before lowering
+    size_t spareSamples = 480;        // a low point within 30 ms of empty is no spare
   };
 
   JitterBuffer() : JitterBuffer(Settings{}) {}
@@ -41,6 +51,8 @@ class JitterBuffer {
   void Pull(int16_t* out, size_t count);
 
   size_t Queued() const { return size_; }
+  // The level playback starts at now (adapted to the link).
+  size_t StartLevel() const { return level_; }
   bool Playing() const { return playing_; }
 
   // Since construction: times the queue ran dry while playing, samples of silence put into
@@ -56,6 +68,7 @@ class JitterBuffer {
   template <typename SampleAt>
   bool Append(size_t count, SampleAt sampleAt);
   void TrimOnce();
+  void AdaptToSteadiness(size_t pulled);
 
   Settings settings_;
   std::vector<int16_t> ring_;
@@ -64,6 +77,11 @@ class JitterBuffer {
   bool playing_ = false;
   bool everPlayed_ = false;
   size_t starvedSamples_ = 0;  // pulled while buffering with nothing new arriving
+  size_t level_;                  // the adapted start level
+  size_t drySamples_ = 0;          // pulled since the last underrun, before sound came again
+  bool dry_ = false;               // an underrun whose length is still being measured
+  size_t steadyLow_ = SIZE_MAX;    // the queue's low point in the current steadiness window
+  size_t steadyPulled_ = 0;
   size_t lowWater_ = SIZE_MAX;
   size_t sinceCheck_ = 0;
   size_t trimBudget_ = 0;

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "support/log.h"
-#include "support/log_thinning.h"
 
 namespace orrin {
 namespace {
@@ -28,9 +27,6 @@ constexpr int STATUS_FATAL = 2;
 // burn seconds of CPU, and a stop at the first warning rather than decoding the rest of
 // a picture that will be thrown away.
 constexpr int DECODE_FLAGS = TJFLAG_LIMITSCANS | TJFLAG_STOPONWARNING;
-
-// One picture in 30 by default: about a line a second of a 30 fps cast.
-LogThinner decodedProgress(30);
 
 // Decompressors made once and reused, one decode at a time each; a handle is never used by
 // two threads at once. Not thread_local: the threads that decode come and go with senders,
@@ -191,7 +187,6 @@ std::unique_ptr<Picture> Decode(const ByteBuffer& data, DrawArea area, int* scal
     return nullptr;
   }
 
-  LogMessageProgress(decodedProgress, "Successfully created HBITMAP from JPEG data (" + std::to_string(data.size()) + " bytes)");
   return picture;
 }
 

@@ -32,7 +32,6 @@ struct Picture {
 
   const uint8_t* Plane(int i) const { return data.data() + planeOffset[static_cast<size_t>(i)]; }
   uint8_t* Plane(int i) { return data.data() + planeOffset[static_cast<size_t>(i)]; }
-  int PlaneCount() const { return format == PixelFormat::I420 ? 3 : 1; }
 };
 
 }  // namespace orrin

@@ -20,17 +20,6 @@ void RepaintPacer::RepaintTaken() {
   pending_ = false;
 }
 
-void RepaintPacer::SetInterval(int64_t intervalNs) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  intervalNs_ = intervalNs;
-}
-
-void RepaintPacer::Reset() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  lastRequestNs_.reset();
-  pending_ = false;
-}
-
 bool IntakeGate::Accept(int64_t nowNs) {
   const int64_t tolerance = intervalNs_ / 2;
   if (nextNs_ && nowNs < *nextNs_ - tolerance) return false;

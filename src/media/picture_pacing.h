@@ -23,8 +23,6 @@ class RepaintPacer {
   // The window is about to paint the newest picture.
   void RepaintTaken();
 
-  void SetInterval(int64_t intervalNs);
-  void Reset();
 
  private:
   std::mutex mutex_;

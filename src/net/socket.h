@@ -78,6 +78,16 @@ bool AllowQuickRebind(SocketHandle fd);
 bool SetReceiveTimeout(SocketHandle fd, int milliseconds);
 bool SetIntOption(SocketHandle fd, int level, int option, int value);
 
+// Bounds how long a connection whose peer has vanished (no FIN, no RST: out of radio range)
+// stays open: TCP keepalive probes after `idleMs` of silence, `intervalMs` apart, and data
+// we sent that is not acknowledged within `unackedMs` ends the connection (TCP_USER_TIMEOUT
+// on Linux, TCP_MAXRT on Windows). A receive then fails with an error IsPeerGoneError knows.
+// False when an option could not be set (the connection still works).
+bool LimitVanishedPeer(SocketHandle fd, int idleMs, int intervalMs, int unackedMs);
+
+// True for the error a receive reports once TCP gave up on an unanswering peer.
+bool IsPeerGoneError(int error);
+
 // One recv(); returns what recv() returned (-1 on failure, 0 at the peer's end).
 long ReceiveOnce(SocketHandle fd, void* buffer, size_t size);
 

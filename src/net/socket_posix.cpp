@@ -4,6 +4,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -58,6 +59,19 @@ bool AllowQuickRebind(SocketHandle fd) { return SetIntOption(fd, SOL_SOCKET, SO_
 bool SetIntOption(SocketHandle fd, int level, int option, int value) {
   return ::setsockopt(fd, level, option, &value, sizeof value) == 0;
 }
+
+bool LimitVanishedPeer(SocketHandle fd, int idleMs, int intervalMs, int unackedMs) {
+  // Keepalive counts whole seconds; the user timeout also ends the probing (with it set,
+  // Linux gives up on probes once that much time went unanswered).
+  const int count = std::max(1, (unackedMs - idleMs) / std::max(intervalMs, 1000));
+  bool ok = SetIntOption(fd, SOL_SOCKET, SO_KEEPALIVE, 1);
+  ok = SetIntOption(fd, IPPROTO_TCP, TCP_KEEPIDLE, std::max(1, idleMs / 1000)) && ok;
+  ok = SetIntOption(fd, IPPROTO_TCP, TCP_KEEPINTVL, std::max(1, intervalMs / 1000)) && ok;
+  ok = SetIntOption(fd, IPPROTO_TCP, TCP_KEEPCNT, count) && ok;
+  return SetIntOption(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, unackedMs) && ok;
+}
+
+bool IsPeerGoneError(int error) { return error == ETIMEDOUT || error == EHOSTUNREACH; }
 
 long ReceiveOnce(SocketHandle fd, void* buffer, size_t size) {
   return static_cast<long>(::recv(fd, buffer, size, 0));

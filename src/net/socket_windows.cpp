@@ -2,8 +2,10 @@
 
 // Winsock first: the platform header brings it in before <windows.h> can.
 #include <iphlpapi.h>
+#include <mstcpip.h>
 #include <mswsock.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <mutex>
@@ -185,6 +187,23 @@ long SendOnce(SocketHandle fd, const void* data, size_t size) {
 long SendDatagram(SocketHandle fd, const void* data, size_t size, const sockaddr_in& to) {
   return ::sendto(fd, static_cast<const char*>(data), ClampedLength(size), 0, reinterpret_cast<const sockaddr*>(&to),
                   sizeof to);
+}
+
+bool LimitVanishedPeer(SocketHandle fd, int idleMs, int intervalMs, int unackedMs) {
+  tcp_keepalive values{};
+  values.onoff = 1;
+  values.keepalivetime = static_cast<ULONG>(idleMs);
+  values.keepaliveinterval = static_cast<ULONG>(intervalMs);
+  DWORD returned = 0;
+  bool ok = ::WSAIoctl(fd, SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned, nullptr, nullptr) == 0;
+  // TCP_MAXRT (seconds): how long retransmissions go unanswered before the connection ends.
+  // Windows 10 1703 and later; mingw's headers may not name it.
+  constexpr int TCP_MAXRT_OPTION = 5;
+  return SetIntOption(fd, IPPROTO_TCP, TCP_MAXRT_OPTION, std::max(1, unackedMs / 1000)) && ok;
+}
+
+bool IsPeerGoneError(int error) {
+  return error == WSAETIMEDOUT || error == WSAENETRESET || error == WSAECONNABORTED || error == WSAEHOSTUNREACH;
 }
 
 bool EnableDestinationAddress(SocketHandle fd) { return SetIntOption(fd, IPPROTO_IP, IP_PKTINFO, 1); }

@@ -12,7 +12,7 @@ extern "C" {
 #include <cerrno>
 #include <cstring>
 
-#include "media/audio_playback.h"
+#include "media/audio_format.h"
 
 namespace orrin {
 namespace {

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "media/audio_playback.h"
+#include "media/audio_format.h"
 #include "record/jpeg_size.h"
 #include "record/matroska_writer.h"
 #include "support/log.h"
@@ -326,12 +326,13 @@ void Recorder::OnSound(const ByteBuffer& pcm, int64_t receivedNs) {
   }
 }
 
-std::shared_ptr<const CastTapListener> Recorder::TapListener() {
-  auto listener = std::make_shared<CastTapListener>();
-  listener->connection = [this](bool connected, const std::string&) { OnConnection(connected); };
-  listener->picture = [this](const std::shared_ptr<const ByteBuffer>& jpeg, int64_t ns) { OnPicture(jpeg, ns); };
-  listener->sound = [this](const ByteBuffer& pcm, int64_t ns) { OnSound(pcm, ns); };
-  return listener;
+CastSink Recorder::Sink() {
+  CastSink sink;
+  sink.started = [this](CastSession&) { OnConnection(true); };
+  sink.picture = [this](CastSession&, const std::shared_ptr<const ByteBuffer>& jpeg, int64_t ns) { OnPicture(jpeg, ns); };
+  sink.sound = [this](CastSession&, const ByteBuffer& pcm, int64_t ns) { OnSound(pcm, ns); };
+  sink.ended = [this](CastSession&) { OnConnection(false); };
+  return sink;
 }
 
 Recorder::Status Recorder::status() const {

@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-#include "media/cast_tap.h"
+#include "media/cast_session.h"
 #include "support/bytes.h"
 
 namespace orrin {
@@ -47,8 +47,8 @@ class Recorder {
   void OnConnection(bool connected);
   void OnPicture(const std::shared_ptr<const ByteBuffer>& jpeg, int64_t receivedNs);
   void OnSound(const ByteBuffer& pcm, int64_t receivedNs);
-  // These three, for SetCastTapListener. The recorder must outlive the listener's use.
-  std::shared_ptr<const CastTapListener> TapListener();
+  // These three as a session's sink. The recorder must outlive every session given it.
+  CastSink Sink();
 
   struct Status {
     bool armed = false;

@@ -10,6 +10,8 @@ ShareHub::ShareHub(size_t maxViewers) : maxViewers_(maxViewers) {}
 
 void ShareHub::SenderChanged(bool connected, const std::string& address) {
   std::lock_guard<std::mutex> lock(mutex_);
+  // A replaced sender's end may be told after its successor's start: it changes nothing.
+  if (!connected && sender_.connected && sender_.address != address) return;
   sender_ = SharedSender{};
   sender_.connected = connected;
   if (connected) sender_.address = address;

@@ -40,6 +40,7 @@ class ShareHub {
   ShareHub(const ShareHub&) = delete;
   ShareHub& operator=(const ShareHub&) = delete;
 
+  // `address` is the sender's "a.b.c.d:port"; an end names the sender that ended.
   void SenderChanged(bool connected, const std::string& address);
   void Picture(std::shared_ptr<const ByteBuffer> jpeg, int64_t receivedNs);
   void Sound(const ByteBuffer& pcm);

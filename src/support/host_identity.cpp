@@ -1,5 +1,6 @@
 #include "support/host_identity.h"
 
+#include <cstring>
 #include <limits>
 #include <sstream>
 
@@ -23,9 +24,28 @@ std::string ShortComputerName(const std::string& hostName) {
 std::string GetLocalComputerName() { return ShortComputerName(ReadComputerName()); }
 
 bool IsLoopbackAddress(const std::string& dottedAddress) {
-  in_addr parsed{};
-  if (inet_pton(AF_INET, dottedAddress.c_str(), &parsed) != 1) return false;
-  return (ntohl(parsed.s_addr) >> 24) == 127;
+  // Four decimal parts of 0-255 without leading zeros, as inet_pton reads them; only the
+  // first decides.
+  unsigned first = 0;
+  int parts = 0;
+  size_t i = 0;
+  while (parts < 4) {
+    const size_t start = i;
+    unsigned value = 0;
+    while (i < dottedAddress.size() && dottedAddress[i] >= '0' && dottedAddress[i] <= '9' && i - start < 3) {
+      value = value * 10 + static_cast<unsigned>(dottedAddress[i] - '0');
+      ++i;
+    }
+    const size_t digits = i - start;
+    if (digits == 0 || value > 255 || (digits > 1 && dottedAddress[start] == '0')) return false;
+    if (parts == 0) first = value;
+    ++parts;
+    if (parts < 4) {
+      if (i >= dottedAddress.size() || dottedAddress[i] != '.') return false;
+      ++i;
+    }
+  }
+  return i == dottedAddress.size() && first == 127;
 }
 
 std::vector<std::string> OrderInterfaceAddresses(const std::vector<InterfaceAddress>& interfaces,
@@ -53,9 +73,18 @@ std::string ChooseLocalIPAddress(const std::vector<std::string>& candidates) {
   return LOOPBACK_ADDRESS;
 }
 
-in_addr_t DirectedBroadcast(in_addr_t address, unsigned prefixLength) {
+uint32_t DirectedBroadcast(uint32_t address, unsigned prefixLength) {
   if (prefixLength == 0 || prefixLength >= 31) return 0;
-  return htonl(ntohl(address) | (0xFFFFFFFFu >> prefixLength));
+  // Network byte order in memory: the host bits are the last ones of the four bytes.
+  uint8_t bytes[4];
+  std::memcpy(bytes, &address, 4);
+  const uint32_t host = static_cast<uint32_t>(bytes[0]) << 24 | static_cast<uint32_t>(bytes[1]) << 16 |
+                        static_cast<uint32_t>(bytes[2]) << 8 | bytes[3];
+  const uint32_t broadcast = host | (0xFFFFFFFFu >> prefixLength);
+  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<uint8_t>(broadcast >> (24 - 8 * i));
+  uint32_t result = 0;
+  std::memcpy(&result, bytes, 4);
+  return result;
 }
 
 std::string DefaultRouteInterface(const std::string& routeTable) {
@@ -95,16 +124,6 @@ std::string GetLocalIPAddress() {
   if (!IsLoopbackAddress(chosen)) return chosen;
   // No interface has a usable address: the resolver's list is the last resort.
   return ChooseLocalIPAddress(ResolverAddresses());
-}
-
-std::string AnswerAddressFor(const in_addr* reached) {
-  // Only a unicast address of ours can be named; "unknown" comes as 0.0.0.0.
-  const uint32_t host = reached != nullptr ? ntohl(reached->s_addr) : 0;
-  if (host != INADDR_ANY && host < 0xE0000000u) {
-    char text[INET_ADDRSTRLEN] = {};
-    if (inet_ntop(AF_INET, reached, text, sizeof text) != nullptr && !IsLoopbackAddress(text)) return text;
-  }
-  return GetLocalIPAddress();
 }
 
 }  // namespace orrin

@@ -1,7 +1,6 @@
 #pragma once
 
-#include "net/socket_platform.h"
-
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -23,11 +22,6 @@ std::string GetLocalIPAddress();
 // call it while it paints.
 std::string GetInterfaceIPAddress();
 
-// The address to name in an answer to a sender whose packet reached us at `reached`: that
-// address when it is a real one (a phone on Wi-Fi learns the Wi-Fi address, one on Ethernet
-// the Ethernet address), otherwise (loopback, unknown) the general choice above.
-std::string AnswerAddressFor(const in_addr* reached);
-
 // One IPv4 address of an interface that is up, as the platform lists them.
 struct InterfaceAddress {
   std::string interfaceName;
@@ -44,12 +38,12 @@ std::vector<std::string> OrderInterfaceAddresses(const std::vector<InterfaceAddr
 std::string ChooseLocalIPAddress(const std::vector<std::string>& candidates);
 // The broadcast address (network byte order) of the network `address` (network byte order)
 // is on, from its prefix length: every host bit set. 0 for a /0, /31 or /32, which have none.
-in_addr_t DirectedBroadcast(in_addr_t address, unsigned prefixLength);
+uint32_t DirectedBroadcast(uint32_t address, unsigned prefixLength);
 // The interface of the default route in the text of /proc/net/route; empty when none.
 std::string DefaultRouteInterface(const std::string& routeTable);
 
 // Broadcast addresses of the interfaces that are up (network byte order): a datagram
 // whose source is one of them was not sent by a host that can take an answer.
-std::vector<in_addr_t> LocalBroadcastAddresses();
+std::vector<uint32_t> LocalBroadcastAddresses();
 
 }  // namespace orrin

@@ -82,8 +82,8 @@ std::vector<std::string> ResolverAddresses() {
   return addresses;
 }
 
-std::vector<in_addr_t> LocalBroadcastAddresses() {
-  std::vector<in_addr_t> found;
+std::vector<uint32_t> LocalBroadcastAddresses() {
+  std::vector<uint32_t> found;
   auto list = InterfacesThatAreUp();
   for (const ifaddrs* entry = list.get(); entry != nullptr; entry = entry->ifa_next) {
     if (!IsUpIPv4(entry) || (entry->ifa_flags & IFF_BROADCAST) == 0 || entry->ifa_broadaddr == nullptr) continue;

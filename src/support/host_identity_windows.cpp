@@ -1,4 +1,6 @@
-#include "net/socket_platform.h"
+#include "support/windows_api.h"
+#include <winsock2.h>
+#include <ws2tcpip.h>
 
 #include <iphlpapi.h>
 
@@ -92,12 +94,12 @@ std::vector<std::string> ResolverAddresses() {
   return addresses;
 }
 
-std::vector<in_addr_t> LocalBroadcastAddresses() {
-  std::vector<in_addr_t> found;
+std::vector<uint32_t> LocalBroadcastAddresses() {
+  std::vector<uint32_t> found;
   ForEachUpAddress(ReadAdapters(), [&](const IP_ADAPTER_ADDRESSES&, const IP_ADAPTER_UNICAST_ADDRESS& unicast,
                                        const in_addr& address) {
     // Windows names no broadcast address: it follows from the prefix.
-    if (in_addr_t broadcast = DirectedBroadcast(address.s_addr, unicast.OnLinkPrefixLength)) found.push_back(broadcast);
+    if (uint32_t broadcast = DirectedBroadcast(address.s_addr, unicast.OnLinkPrefixLength)) found.push_back(broadcast);
   });
   return found;
 }

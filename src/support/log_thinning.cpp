@@ -7,40 +7,9 @@
 
 namespace orrin {
 
-namespace {
-
-// Every thinner alive, for ResetAllForTesting.
-struct Registry {
-  std::mutex mutex;
-  std::vector<LogThinner*> thinners;
-};
-
-Registry& Thinners() {
-  static Registry registry;
-  return registry;
-}
-
-}  // namespace
-
 LogThinner::LogThinner(uint64_t every, size_t maxSources, uint64_t inFull)
     : every_(every == 0 ? 1 : every), maxSources_(maxSources == 0 ? 1 : maxSources),
-      inFull_(inFull == 0 ? 1 : inFull) {
-  Registry& registry = Thinners();
-  std::lock_guard<std::mutex> lock(registry.mutex);
-  registry.thinners.push_back(this);
-}
-
-LogThinner::~LogThinner() {
-  Registry& registry = Thinners();
-  std::lock_guard<std::mutex> lock(registry.mutex);
-  std::erase(registry.thinners, this);
-}
-
-void LogThinner::ResetAllForTesting() {
-  Registry& registry = Thinners();
-  std::lock_guard<std::mutex> lock(registry.mutex);
-  for (LogThinner* thinner : registry.thinners) thinner->Reset();
-}
+      inFull_(inFull == 0 ? 1 : inFull) {}
 
 uint64_t LogThinner::Note(std::string_view source) {
   std::lock_guard<std::mutex> lock(mutex_);

@@ -18,7 +18,6 @@ namespace orrin {
 class LogThinner {
  public:
   explicit LogThinner(uint64_t every, size_t maxSources = 256, uint64_t inFull = 1);
-  ~LogThinner();
   LogThinner(const LogThinner&) = delete;
   LogThinner& operator=(const LogThinner&) = delete;
 
@@ -31,9 +30,6 @@ class LogThinner {
 
   // Forgets the count of one source: it is written in full again.
   void Forget(std::string_view source);
-
-  // Resets every thinner of the process: each test starts with fresh counts.
-  static void ResetAllForTesting();
 
  private:
   const uint64_t every_;

@@ -1,5 +1,8 @@
 #include "support/user_dirs.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <sstream>
 
 #include "support/local_time.h"
@@ -58,6 +61,27 @@ std::string UnusedPath(const std::string& folder, const std::string& name) {
     std::string numbered = NumberedPath(path, n);
     if (!PathExists(numbered)) return numbered;
   }
+}
+
+bool WriteNewFile(const std::string& path, const ByteBuffer& bytes, std::string& error) {
+  if (PathExists(path)) {
+    error = std::strerror(EEXIST);
+    return false;
+  }
+  std::FILE* file = OpenFileForWriting(path);
+  if (file == nullptr) {
+    error = std::strerror(errno);
+    return false;
+  }
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  const int writeErrno = errno;
+  const bool closed = std::fclose(file) == 0;
+  if (!written || !closed) {
+    error = std::strerror(!written ? writeErrno : errno);
+    RemoveFile(path);  // half a picture is no picture
+    return false;
+  }
+  return true;
 }
 
 }  // namespace orrin

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <string>
@@ -35,5 +36,10 @@ std::string UnusedPath(const std::string& folder, const std::string& name);
 
 // Writes `bytes` into a new file `path` (never over an existing one). False with `error` set.
 bool WriteNewFile(const std::string& path, const ByteBuffer& bytes, std::string& error);
+
+// What each platform provides for the above, with UTF-8 paths: a file opened for binary
+// writing (null with errno set), and a file removed.
+std::FILE* OpenFileForWriting(const std::string& path);
+void RemoveFile(const std::string& path);
 
 }  // namespace orrin

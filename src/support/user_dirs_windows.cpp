@@ -59,26 +59,8 @@ std::string UserDir(const std::string& key) {
   return IsFolder(home) ? home : ".";
 }
 
-bool WriteNewFile(const std::string& path, const ByteBuffer& bytes, std::string& error) {
-  if (PathExists(path)) {
-    error = std::strerror(EEXIST);
-    return false;
-  }
-  const std::wstring widePath = Wide(path);
-  std::FILE* file = _wfopen(widePath.c_str(), L"wb");
-  if (file == nullptr) {
-    error = std::strerror(errno);
-    return false;
-  }
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  const int writeErrno = errno;
-  const bool closed = std::fclose(file) == 0;
-  if (!written || !closed) {
-    error = std::strerror(!written ? writeErrno : errno);
-    _wremove(widePath.c_str());  // half a picture is no picture
-    return false;
-  }
-  return true;
-}
+std::FILE* OpenFileForWriting(const std::string& path) { return _wfopen(Wide(path).c_str(), L"wb"); }
+
+void RemoveFile(const std::string& path) { _wremove(Wide(path).c_str()); }
 
 }  // namespace orrin

@@ -6,7 +6,6 @@
 #include <atomic>
 #include <thread>
 
-#include "app/services.h"
 #include "app/window_placement.h"
 #include "sdl_test_env.h"
 #include "support/tick.h"
@@ -16,7 +15,6 @@ namespace orrin {
 namespace {
 
 using test::SolidRgbPicture;
-using test::StorePicture;
 
 // The real window on SDL's offscreen video driver, driven through its event handling.
 class MainWindowTest : public testing::Test {
@@ -24,13 +22,31 @@ class MainWindowTest : public testing::Test {
   static void SetUpTestSuite() { test::StartOffscreenSdl(); }
   static void TearDownTestSuite() { test::StopOffscreenSdl(); }
   void SetUp() override {
-    ResetDisplayStateForTesting();
-    window_ = std::make_unique<MainWindow>(StopServices);
+    window_ = std::make_unique<MainWindow>([] {});
     ASSERT_TRUE(window_->Create());
   }
   void TearDown() override {
     window_.reset();
-    ResetDisplayStateForTesting();
+    SetTickSource(nullptr);
+  }
+  // A sender connected with a picture, shown in the window.
+  std::shared_ptr<CastSession> ShowSenderWithPicture() {
+    auto session = cast_.Session();
+    session->Start();
+    session->picture().Replace(SolidRgbPicture(16, 16, 1, 2, 3));
+    window_->ShowSession(session);
+    return session;
+  }
+  // A sender connected at tick `at` (its last sign of life), shown in the window.
+  std::shared_ptr<CastSession> ShowSenderConnectedAt(uint32_t at) {
+    static std::atomic<uint32_t> tick;
+    tick = at;
+    SetTickSource([] { return tick.load(); });
+    auto session = cast_.Session();
+    session->Start();
+    SetTickSource(nullptr);
+    window_->ShowSession(session);
+    return session;
   }
   // Turns of the event loop until `done` holds (or five seconds pass): what other threads
   // queued arrives as events.
@@ -53,6 +69,7 @@ class MainWindowTest : public testing::Test {
   std::string Title() const { return SDL_GetWindowTitle(window_->window()); }
 
   test::LogCapture log_;
+  test::TestCast cast_;
   std::unique_ptr<MainWindow> window_;
 };
 
@@ -74,32 +91,35 @@ TEST_F(MainWindowTest, CreatedAsTestWindowThenTitleCheckedBackToWaiting) {
 
 TEST_F(MainWindowTest, F11NeedsASenderAndAPicture) {
   window_->HandleKey(SDLK_F11);  // nobody connected
-  EXPECT_FALSE(isFullscreen);
-  isConnected = true;
+  EXPECT_FALSE(window_->fullscreen());
+  auto sender = cast_.Session();
+  sender->Start();
+  window_->ShowSession(sender);
   window_->HandleKey(SDLK_F11);  // connected, no picture yet
-  EXPECT_FALSE(isFullscreen);
-  isConnected = false;
-  StorePicture(SolidRgbPicture(16, 16, 1, 2, 3));
+  EXPECT_FALSE(window_->fullscreen());
+  auto gone = cast_.Session();
+  gone->picture().Replace(SolidRgbPicture(16, 16, 1, 2, 3));
+  window_->ShowSession(gone);
   window_->HandleKey(SDLK_F11);  // a picture left over, but no sender
-  EXPECT_FALSE(isFullscreen);
+  EXPECT_FALSE(window_->fullscreen());
   EXPECT_EQ(log_.Count("全屏模式"), 0);
 
-  isConnected = true;
+  sender->picture().Replace(SolidRgbPicture(16, 16, 1, 2, 3));
+  window_->ShowSession(sender);
   window_->HandleEvent(KeyDown(SDLK_F11));
-  EXPECT_TRUE(isFullscreen);
+  EXPECT_TRUE(window_->fullscreen());
   EXPECT_TRUE(SDL_GetWindowFlags(window_->window()) & SDL_WINDOW_FULLSCREEN_DESKTOP);
   EXPECT_EQ(log_.Count("进入全屏模式"), 1);
   // Held down, the key repeats and every repeat toggles.
   SDL_Event repeat = KeyDown(SDLK_F11);
   repeat.key.repeat = 1;
   window_->HandleEvent(repeat);
-  EXPECT_FALSE(isFullscreen);
+  EXPECT_FALSE(window_->fullscreen());
   EXPECT_EQ(log_.Count("退出全屏模式"), 1);
 }
 
 TEST_F(MainWindowTest, LeavingFullScreenGivesTheFixedWindowedGeometry) {
-  isConnected = true;
-  StorePicture(SolidRgbPicture(16, 16, 1, 2, 3));
+  auto sender = ShowSenderWithPicture();
   SDL_SetWindowSize(window_->window(), 1000, 700);
   SDL_SetWindowPosition(window_->window(), 300, 200);
   window_->HandleKey(SDLK_ESCAPE);  // windowed: nothing
@@ -111,7 +131,7 @@ TEST_F(MainWindowTest, LeavingFullScreenGivesTheFixedWindowedGeometry) {
 
   window_->HandleKey(SDLK_F11);
   window_->HandleKey(SDLK_ESCAPE);
-  EXPECT_FALSE(isFullscreen);
+  EXPECT_FALSE(window_->fullscreen());
   EXPECT_FALSE(SDL_GetWindowFlags(window_->window()) & SDL_WINDOW_FULLSCREEN);
   EXPECT_EQ(log_.Count("ESC退出全屏模式"), 1);
   int x = 0;
@@ -126,74 +146,69 @@ TEST_F(MainWindowTest, LeavingFullScreenGivesTheFixedWindowedGeometry) {
 
 TEST_F(MainWindowTest, ScreenCheckTurnsTheScreenOffOnceAfterMoreThanThreeSeconds) {
   window_->ScreenCheck(100000);  // no sender: nothing to check
-  EXPECT_TRUE(isScreenActive);
 
-  isConnected = true;
-  lastFrameTime = 1000;
+  auto sender = ShowSenderConnectedAt(1000);
   window_->ScreenCheck(4000);  // exactly 3000 ms does not count
-  EXPECT_TRUE(isScreenActive);
+  EXPECT_TRUE(sender->screenActive());
   window_->ScreenCheck(4001);
-  EXPECT_FALSE(isScreenActive);
+  EXPECT_FALSE(sender->screenActive());
   EXPECT_EQ(Title(), "Tavoli网投屏接受客户端 - 设备息屏");
   window_->ScreenCheck(9000);
   EXPECT_EQ(log_.Count("投屏设备可能已息屏，进入等待状态"), 1);
 
   // Across the tick counter's wrap only the real gap counts.
-  isScreenActive = true;
-  lastFrameTime = 0xFFFFFF00u;
+  auto next = ShowSenderConnectedAt(0xFFFFFF00u);
   window_->ScreenCheck(0x00000100u);
-  EXPECT_TRUE(isScreenActive);
+  EXPECT_TRUE(next->screenActive());
   window_->ScreenCheck(0x00000C00u);
-  EXPECT_FALSE(isScreenActive);
+  EXPECT_FALSE(next->screenActive());
 }
 
 TEST_F(MainWindowTest, TimerEventsRunTheScreenCheckOnTheMainThread) {
+  auto sender = ShowSenderConnectedAt(10000);
   static std::atomic<uint32_t> now{50000};
   SetTickSource([] { return now.load(); });
-  isConnected = true;
-  lastFrameTime = 10000;
   ASSERT_TRUE(window_->StartScreenCheckTimer());
-  PumpUntil([] { return !isScreenActive; });
+  PumpUntil([&] { return !sender->screenActive(); });
   SetTickSource(nullptr);
-  EXPECT_FALSE(isScreenActive);
+  EXPECT_FALSE(sender->screenActive());
   EXPECT_EQ(Title(), "Tavoli网投屏接受客户端 - 设备息屏");
 }
 
-TEST_F(MainWindowTest, WindowPortCallsFromOtherThreadsAreCarriedOutOnTheMainThread) {
-  window_->InstallWindowPort();
-  isConnected = true;
-  StorePicture(SolidRgbPicture(16, 16, 1, 2, 3));
+TEST_F(MainWindowTest, SessionNewsFromOtherThreadsIsCarriedOutOnTheMainThread) {
+  auto first = ShowSenderWithPicture();
   window_->HandleKey(SDLK_F11);
-  ASSERT_TRUE(isFullscreen);
+  ASSERT_TRUE(window_->fullscreen());
   const int paintsBefore = window_->painter()->paintCount();
-  std::thread sender([] {
-    auto port = mainWindow();
-    port->setTitle("Tavoli网投屏接受客户端 - 已连接: 127.0.0.1:5000");
-    port->leaveFullscreen();
-    port->requestRepaint(true);
+  auto next = cast_.Session("127.0.0.1:5000");
+  std::thread sender([&] {
+    window_->Post([&] { window_->SessionEnded(first.get()); });
+    window_->Post([&] { window_->ShowSession(next); });
   });
   sender.join();
   EXPECT_TRUE(SDL_GetWindowFlags(window_->window()) & SDL_WINDOW_FULLSCREEN_DESKTOP);  // not yet
-  EXPECT_TRUE(PumpUntil([&] { return !isFullscreen && window_->painter()->paintCount() > paintsBefore; }));
+  EXPECT_TRUE(PumpUntil([&] { return !window_->fullscreen() && window_->painter()->paintCount() > paintsBefore; }));
   EXPECT_EQ(Title(), "Tavoli网投屏接受客户端 - 已连接: 127.0.0.1:5000");
+  EXPECT_EQ(window_->shownSession(), next.get());
   EXPECT_FALSE(SDL_GetWindowFlags(window_->window()) & SDL_WINDOW_FULLSCREEN);
   EXPECT_GT(window_->painter()->paintCount(), paintsBefore);
 
-  // Titles that are not valid UTF-8 still reach the window, with U+FFFD in place.
-  std::thread([] { mainWindow()->setTitle("bad \xff title"); }).join();
+  // Addresses that are not valid UTF-8 still reach the title, with U+FFFD in place.
+  auto odd = cast_.Session("bad \xff title");
+  std::thread([&] { window_->Post([&] { window_->ShowSession(odd); }); }).join();
   PumpUntil([&] { return Title() != "Tavoli网投屏接受客户端 - 已连接: 127.0.0.1:5000"; });
-  EXPECT_EQ(Title(), "bad \xEF\xBF\xBD title");
+  EXPECT_EQ(Title(), "Tavoli网投屏接受客户端 - 已连接: bad \xEF\xBF\xBD title");
 }
 
 TEST_F(MainWindowTest, APictureRepaintComesAtItsDueTimeWithoutAnotherEvent) {
-  window_->InstallWindowPort();
+  auto sender = ShowSenderWithPicture();
   // Until the start-up events (and any left by earlier cases) are through.
   for (SDL_Event event; SDL_WaitEventTimeout(&event, 100) == 1;) window_->HandleEvent(event);
   if (window_->needsPaint()) window_->PaintNow();
   const int64_t now = TickNs();
-  std::thread([now] {
-    mainWindow()->requestRepaintAt(now + 60'000'000);
-    mainWindow()->requestRepaintAt(now + 40'000'000);  // the earlier one wins
+  std::thread([&] {
+    window_->Post([&] { window_->PictureStored(sender.get(), now + 60'000'000); });
+    window_->Post([&] { window_->PictureStored(sender.get(), now + 40'000'000); });  // the earlier one wins
   }).join();
   const int before = window_->painter()->paintCount();
   int64_t paintedAt = 0;
@@ -211,12 +226,12 @@ TEST_F(MainWindowTest, APictureRepaintComesAtItsDueTimeWithoutAnotherEvent) {
 }
 
 TEST_F(MainWindowTest, ErrorBoxBlocksItsCallerUntilDismissedWhileTheLoopRuns) {
-  window_->InstallWindowPort();
   std::atomic<bool> returned{false};
+  auto after = cast_.Session("after the box");
   std::thread server([&] {
-    mainWindow()->showErrorBox("错误", "Failed to bind socket: 98");
+    window_->ShowErrorBox("错误", "Failed to bind socket: 98");
     returned = true;
-    mainWindow()->setTitle("after the box");
+    window_->Post([&] { window_->ShowSession(after); });
   });
   const uint32_t deadline = SDL_GetTicks() + 5000;
   std::thread dismisser([&] {
@@ -227,7 +242,8 @@ TEST_F(MainWindowTest, ErrorBoxBlocksItsCallerUntilDismissedWhileTheLoopRuns) {
       SDL_PushEvent(&key);
     }
   });
-  while (Title() != "after the box" && SDL_GetTicks() < deadline) {
+  const std::string afterTitle = "Tavoli网投屏接受客户端 - 已连接: after the box";
+  while (Title() != afterTitle && SDL_GetTicks() < deadline) {
     SDL_Event event;
     if (SDL_WaitEventTimeout(&event, 50) == 1) window_->HandleEvent(event);
   }
@@ -235,20 +251,23 @@ TEST_F(MainWindowTest, ErrorBoxBlocksItsCallerUntilDismissedWhileTheLoopRuns) {
   dismisser.join();
   EXPECT_TRUE(returned);
   EXPECT_EQ(window_->panelCount(), 0u);
-  EXPECT_EQ(Title(), "after the box");
+  EXPECT_EQ(Title(), afterTitle);
 }
 
 TEST_F(MainWindowTest, ClosePathHidesStopsOnItsOwnThreadReleasesThePictureAndEnds) {
   window_.reset();
   std::thread::id stopThread;
   const auto mainThread = std::this_thread::get_id();
-  auto window = std::make_unique<MainWindow>([&] {
-    stopThread = std::this_thread::get_id();
-    StopServices();
-  });
+  auto window = std::make_unique<MainWindow>([&] { stopThread = std::this_thread::get_id(); });
   ASSERT_TRUE(window->Create());
-  window->InstallWindowPort();
-  StorePicture(SolidRgbPicture(16, 16, 1, 2, 3));
+  std::weak_ptr<CastSession> shown;
+  {
+    auto session = cast_.Session();
+    session->Start();
+    session->picture().Replace(SolidRgbPicture(16, 16, 1, 2, 3));
+    window->ShowSession(session);
+    shown = session;
+  }
   window->ShowPanel(MessagePanel{"Tavoli投屏客户端", "info", false});  // open boxes do not hold it up
   std::thread closer([&] { window->RequestClose(); });
   const int exitCode = window->RunEventLoop();
@@ -258,8 +277,8 @@ TEST_F(MainWindowTest, ClosePathHidesStopsOnItsOwnThreadReleasesThePictureAndEnd
   EXPECT_TRUE(SDL_GetWindowFlags(window->window()) & SDL_WINDOW_HIDDEN);
   EXPECT_NE(stopThread, std::thread::id());
   EXPECT_NE(stopThread, mainThread);
-  std::lock_guard<std::mutex> lock(frameMutex);
-  EXPECT_EQ(currentFrame, nullptr);
+  window.reset();
+  EXPECT_TRUE(shown.expired());  // the window let go of the sender and its picture
 }
 
 TEST_F(MainWindowTest, WindowCloseEventTakesTheSameClosePath) {

@@ -15,7 +15,6 @@ namespace {
 
 using test::SolidI420Picture;
 using test::SolidRgbPicture;
-using test::StorePicture;
 
 // Paints into a software renderer on a plain surface and reads the pixels back.
 class PainterTest : public testing::Test {
@@ -28,13 +27,13 @@ class PainterTest : public testing::Test {
     fonts_.reset();
     test::StopOffscreenSdl();
   }
-  void SetUp() override { ResetDisplayStateForTesting(); }
   void TearDown() override {
     painter_.reset();
     renderer_.reset();
     surface_.reset();
-    ResetDisplayStateForTesting();
   }
+  // As a sender's session stores a new picture.
+  void StorePicture(std::unique_ptr<Picture> picture) { slot_.Replace(std::move(picture)); }
 
   void Paint(int width, int height) {
     if (!surface_ || surface_->w != width || surface_->h != height) {
@@ -46,10 +45,21 @@ class PainterTest : public testing::Test {
       ASSERT_TRUE(renderer_);
       painter_ = std::make_unique<Painter>(renderer_.get(), fonts_.get());
     }
-    painter_->Paint();
+    PaintInput input;
+    input.picture = &slot_;
+    input.connected = isConnected;
+    input.screenActive = isScreenActive;
+    input.fullscreen = isFullscreen;
+    painter_->Paint(input);
     painter_->EndFrame();
     SDL_RenderFlush(renderer_.get());
   }
+
+  // What the painter is shown: one sender's slot and the flags of the moment.
+  PictureSlot slot_;
+  bool isConnected = false;
+  bool isScreenActive = true;
+  bool isFullscreen = false;
 
   SDL_Color Pixel(int x, int y) const {
     const auto* p = static_cast<const uint8_t*>(surface_->pixels) + y * surface_->pitch + x * 4;
@@ -143,23 +153,20 @@ TEST_F(PainterTest, FullScreenStretchesOverEveryPixelWithTheWhiteHint) {
 
 TEST_F(PainterTest, NewPictureIsUploadedOnceAndDrawnFromItsTexture) {
   Paint(640, 480);
-  EXPECT_FALSE(painter_->HasUndrawnPicture());
+  EXPECT_FALSE(painter_->HasUndrawnPicture(&slot_));
   StorePicture(SolidRgbPicture(64, 48, 10, 200, 10));
-  EXPECT_TRUE(painter_->HasUndrawnPicture());  // the window's timer repaints for this
+  EXPECT_TRUE(painter_->HasUndrawnPicture(&slot_));  // the window's timer repaints for this
   Paint(640, 480);
-  EXPECT_FALSE(painter_->HasUndrawnPicture());
+  EXPECT_FALSE(painter_->HasUndrawnPicture(&slot_));
   EXPECT_THAT(Pixel(320, 240), IsColour(10, 200, 10));
-  {
-    // Changing the pixels without a new generation is not seen: paints draw the texture.
-    std::lock_guard<std::mutex> lock(frameMutex);
-    std::fill(currentFrame->data.begin(), currentFrame->data.end(), uint8_t{90});
-  }
+  // Changing the pixels without a new generation is not seen: paints draw the texture.
+  slot_.Read([](const Picture* picture, uint64_t) {
+    auto& data = const_cast<Picture*>(picture)->data;
+    std::fill(data.begin(), data.end(), uint8_t{90});
+  });
   Paint(640, 480);
   EXPECT_THAT(Pixel(320, 240), IsColour(10, 200, 10));
-  {
-    std::lock_guard<std::mutex> lock(frameMutex);
-    ++frameGeneration;
-  }
+  StorePicture(SolidRgbPicture(64, 48, 90, 90, 90));  // a new generation
   Paint(640, 480);
   EXPECT_THAT(Pixel(320, 240), IsColour(90, 90, 90));
   // A picture of another size and layout replaces the texture.

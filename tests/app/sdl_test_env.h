@@ -6,9 +6,11 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
-#include <mutex>
+#include <string>
+#include <vector>
 
-#include "media/display_state.h"
+#include "media/cast_session.h"
+#include "media/cast_stats.h"
 #include "media/picture.h"
 
 namespace orrin::test {
@@ -59,11 +61,14 @@ inline std::unique_ptr<Picture> SolidI420Picture(int width, int height, uint8_t 
   return picture;
 }
 
-// As a cast callback stores a new picture.
-inline void StorePicture(std::unique_ptr<Picture> picture) {
-  std::lock_guard<std::mutex> lock(frameMutex);
-  currentFrame = std::move(picture);
-  ++frameGeneration;
-}
+// One run's shared parts and sessions made from them, as the receiver makes them for each
+// sender; the sessions here feed no sink.
+struct TestCast {
+  CastStats stats;
+  CastRun run{CastRun::Settings{}, stats};
+  std::shared_ptr<CastSession> Session(const std::string& clientInfo = "127.0.0.1:5000") {
+    return std::make_shared<CastSession>(clientInfo, run, ScreenSink{}, std::vector<CastSink>{});
+  }
+};
 
 }  // namespace orrin::test

@@ -20,21 +20,21 @@ using test::MakeSound;
 
 const char* const INIT_LINE = "Audio device initialized successfully";
 
-// Every case starts with the device closed and the counters at zero, so the cases also run
-// one after another in one process; SDL re-reads the driver variables on each open.
-class AudioPlayback : public testing::Test {
+// Every case has a sound output of its own, which starts closed with its counters at zero
+// and closes when the case ends, so the cases also run one after another in one process;
+// SDL re-reads the driver variables on each open.
+class AudioPlaybackTest : public testing::Test {
  protected:
-  void SetUp() override { ResetAudioForTesting(); }
-  void TearDown() override { ResetAudioForTesting(); }
 
   static void Append(ByteBuffer& to, const ByteBuffer& from, size_t length) {
     to.insert(to.end(), from.begin(), from.begin() + static_cast<ptrdiff_t>(length));
   }
 
   test::LogCapture log;
+  AudioPlayback audio;
 };
 
-TEST_F(AudioPlayback, SoundComesOutInOrderAndUnchanged) {
+TEST_F(AudioPlaybackTest, SoundComesOutInOrderAndUnchanged) {
   DiskAudioFile disk(16);
   disk.Apply();
   ByteBuffer expected;
@@ -42,45 +42,45 @@ TEST_F(AudioPlayback, SoundComesOutInOrderAndUnchanged) {
   // keeping real time does (one that runs ahead has its delay cut down, tested below).
   for (unsigned i = 0; i < 12; ++i) {
     ByteBuffer frame = MakeSound(200 + 150 * i, i);
-    OnAudioFrame(frame);
+    audio.OnAudioFrame(frame);
     Append(expected, frame, frame.size());
     std::this_thread::sleep_for(std::chrono::microseconds(frame.size() * 1'000'000 / AUDIO_BYTES_PER_SECOND));
   }
   ASSERT_TRUE(disk.WaitForSound(expected.size()));
-  CloseAudioDevice();
+  audio.Close();
   EXPECT_EQ(disk.SoundOnly(), expected);
   EXPECT_EQ(log.Count(INIT_LINE), 1);
   EXPECT_EQ(log.Count("Failed"), 0);
 }
 
-TEST_F(AudioPlayback, ShortFramesOpenTheDeviceButAreNotPlayed) {
+TEST_F(AudioPlaybackTest, ShortFramesOpenTheDeviceButAreNotPlayed) {
   DiskAudioFile disk(16);
   disk.Apply();
-  OnAudioFrame(MakeSound(50, 1));
+  audio.OnAudioFrame(MakeSound(50, 1));
   EXPECT_EQ(log.Count(INIT_LINE), 1);  // the short first frame opened the device
-  EXPECT_EQ(QueuedAudioBytes(), 0u);
+  EXPECT_EQ(audio.QueuedBytes(), 0u);
 
   ByteBuffer f99 = MakeSound(99, 2), f100 = MakeSound(100, 3), f101 = MakeSound(101, 4),
              f300 = MakeSound(300, 5);
-  for (const ByteBuffer* frame : {&f99, &f100, &f101, &f300}) OnAudioFrame(*frame);
+  for (const ByteBuffer* frame : {&f99, &f100, &f101, &f300}) audio.OnAudioFrame(*frame);
   // 99 bytes: nothing. 101 bytes: its whole samples only, so the next frame stays aligned.
   ByteBuffer expected;
   Append(expected, f100, 100);
   Append(expected, f101, 100);
   Append(expected, f300, 300);
   ASSERT_TRUE(disk.WaitForSound(expected.size()));
-  CloseAudioDevice();
+  audio.Close();
   EXPECT_EQ(disk.SoundOnly(), expected);
   EXPECT_EQ(log.Lines().size(), 1u);  // short frames are not logged
 }
 
-TEST_F(AudioPlayback, WithoutDeviceEveryFrameLogsTheFailureAndCounts) {
+TEST_F(AudioPlaybackTest, WithoutDeviceEveryFrameLogsTheFailureAndCounts) {
   // No such driver (SDL's audio does not start), then a driver whose device cannot open.
   ::setenv("SDL_AUDIODRIVER", "nonexistent", 1);
-  for (unsigned i = 1; i <= 30; ++i) OnAudioFrame(MakeSound(200, i));
+  for (unsigned i = 1; i <= 30; ++i) audio.OnAudioFrame(MakeSound(200, i));
   ::setenv("SDL_AUDIODRIVER", "disk", 1);
   ::setenv("SDL_DISKAUDIOFILE", "/nonexistent-dir/sound.raw", 1);
-  for (unsigned i = 31; i <= 60; ++i) OnAudioFrame(MakeSound(200, i));
+  for (unsigned i = 31; i <= 60; ++i) audio.OnAudioFrame(MakeSound(200, i));
   EXPECT_EQ(log.Count("Failed to open audio device: -1 ("), 30);  // tried again each frame
   EXPECT_EQ(log.Count("Failed to open audio device: 0 ("), 30);
   EXPECT_EQ(log.Count("Failed to open audio device: -1 ()"), 0);  // SDL's reason is there
@@ -93,7 +93,7 @@ TEST_F(AudioPlayback, WithoutDeviceEveryFrameLogsTheFailureAndCounts) {
   ByteBuffer expected;
   for (unsigned i = 61; i <= 150; ++i) {
     ByteBuffer frame = MakeSound(i % 10 == 0 ? 400 : 40, i);
-    OnAudioFrame(frame);
+    audio.OnAudioFrame(frame);
     if (frame.size() >= MIN_AUDIO_BYTES) Append(expected, frame, frame.size());
   }
   EXPECT_EQ(log.Count(INIT_LINE), 1);
@@ -104,13 +104,13 @@ TEST_F(AudioPlayback, WithoutDeviceEveryFrameLogsTheFailureAndCounts) {
   EXPECT_TRUE(log.Contains("OnAudioFrame called with 400 bytes (frame #100)"));
   EXPECT_TRUE(log.Contains("OnAudioFrame called with 400 bytes (frame #150)"));
   ASSERT_TRUE(disk.WaitForSound(expected.size()));
-  CloseAudioDevice();
+  audio.Close();
   EXPECT_EQ(disk.SoundOnly(), expected);
 }
 
 // A sender that delivers 30 s of sound in one second: at most one second waits, memory stays
 // flat, the client thread is never held up, and what is played is whole frames in order.
-TEST_F(AudioPlayback, FloodKeepsQueueAndMemoryBounded) {
+TEST_F(AudioPlaybackTest, FloodKeepsQueueAndMemoryBounded) {
   DiskAudioFile disk;  // real-time pace, like a sound card
   disk.Apply();
   constexpr int FRAMES = 1500;
@@ -125,8 +125,8 @@ TEST_F(AudioPlayback, FloodKeepsQueueAndMemoryBounded) {
       frame[i] = static_cast<uint8_t>((k + 1) & 0xff);
       frame[i + 1] = static_cast<uint8_t>((k + 1) >> 8);
     }
-    OnAudioFrame(frame);
-    maxQueued = std::max(maxQueued, QueuedAudioBytes());
+    audio.OnAudioFrame(frame);
+    maxQueued = std::max(maxQueued, audio.QueuedBytes());
     if (k == 200) baselineKiB = test::ReadVmRssKiB();
     std::this_thread::sleep_until(start + k * 1000ms / FRAMES);
   }
@@ -141,18 +141,18 @@ TEST_F(AudioPlayback, FloodKeepsQueueAndMemoryBounded) {
 #else
   (void)grownKiB;
 #endif
-  uint64_t dropped = DroppedAudioFrames();
+  uint64_t dropped = audio.DroppedFrames();
   EXPECT_GT(dropped, 1000u);
   EXPECT_EQ(log.Count("Audio queue full"), static_cast<int>(1 + dropped / AUDIO_DROP_LOG_EVERY));
 
   auto deadline = std::chrono::steady_clock::now() + 5s;
-  while (QueuedAudioBytes() > 0 && std::chrono::steady_clock::now() < deadline) {
+  while (audio.QueuedBytes() > 0 && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(10ms);
   }
-  ASSERT_EQ(QueuedAudioBytes(), 0u);
-  CloseAudioDevice();
-  const uint64_t trimmed = TrimmedAudioSamples();
-  CloseAudioDevice();
+  ASSERT_EQ(audio.QueuedBytes(), 0u);
+  audio.Close();
+  const uint64_t trimmed = audio.TrimmedSamples();
+  audio.Close();
   // The queue sat at the cap, so a few ms at a time were cut to bring the delay down: the
   // rest is what got in, in order, nothing twice (a cut's cross-fade lies between the frames
   // on either side).
@@ -167,26 +167,26 @@ TEST_F(AudioPlayback, FloodKeepsQueueAndMemoryBounded) {
   }
 }
 
-TEST_F(AudioPlayback, LongFramePlaysWhenQueueIsEmpty) {
+TEST_F(AudioPlaybackTest, LongFramePlaysWhenQueueIsEmpty) {
   DiskAudioFile disk(16);
   disk.Apply();
   ByteBuffer longFrame = MakeSound(40000, 1);
-  OnAudioFrame(longFrame);  // more than a second, but nothing waits: a paced sender is heard
-  EXPECT_GT(QueuedAudioBytes(), MAX_QUEUED_AUDIO_BYTES);
-  OnAudioFrame(MakeSound(40000, 2));
-  OnAudioFrame(MakeSound(1000, 3));
-  EXPECT_EQ(DroppedAudioFrames(), 2u);
+  audio.OnAudioFrame(longFrame);  // more than a second, but nothing waits: a paced sender is heard
+  EXPECT_GT(audio.QueuedBytes(), MAX_QUEUED_AUDIO_BYTES);
+  audio.OnAudioFrame(MakeSound(40000, 2));
+  audio.OnAudioFrame(MakeSound(1000, 3));
+  EXPECT_EQ(audio.DroppedFrames(), 2u);
   EXPECT_EQ(log.Count("Audio queue full"), 1);  // the first drop is logged, the next not
   // Played from the start, unchanged for the first 240 ms; then, so far ahead of the device,
   // a few ms of every 16 ms are cut to bring the delay down (at most a quarter).
   ASSERT_TRUE(disk.WaitForSound(longFrame.size() * 3 / 4));
-  CloseAudioDevice();
+  audio.Close();
   const ByteBuffer sound = disk.SoundOnly();
   ASSERT_GE(sound.size(), 7680u);
   EXPECT_TRUE(std::equal(sound.begin(), sound.begin() + 7680, longFrame.begin()));
 }
 
-TEST_F(AudioPlayback, LaterSenderUsesTheOpenDevice) {
+TEST_F(AudioPlaybackTest, LaterSenderUsesTheOpenDevice) {
   DiskAudioFile disk(16);
   disk.Apply();
   ByteBuffer expected;
@@ -195,25 +195,25 @@ TEST_F(AudioPlayback, LaterSenderUsesTheOpenDevice) {
     std::thread client([&] {
       for (unsigned i = 0; i < 3; ++i) {
         ByteBuffer frame = MakeSound(1000, sender * 10 + i);
-        OnAudioFrame(frame);
+        audio.OnAudioFrame(frame);
         Append(expected, frame, frame.size());
       }
     });
     client.join();
   }
   ASSERT_TRUE(disk.WaitForSound(expected.size()));
-  CloseAudioDevice();
+  audio.Close();
   EXPECT_EQ(disk.SoundOnly(), expected);
   EXPECT_EQ(log.Count(INIT_LINE), 1);
 }
 
 // SDL's disk driver gives up its device when a write fails, as a real device does when it
 // is unplugged. The next frame opens a device again instead of staying silent for good.
-TEST_F(AudioPlayback, LostDeviceIsOpenedAgain) {
+TEST_F(AudioPlaybackTest, LostDeviceIsOpenedAgain) {
   ::setenv("SDL_AUDIODRIVER", "disk", 1);
   ::setenv("SDL_DISKAUDIOFILE", "/dev/full", 1);
   ::setenv("SDL_DISKAUDIODELAY", "5", 1);
-  OnAudioFrame(MakeSound(1000, 0));
+  audio.OnAudioFrame(MakeSound(1000, 0));
   ASSERT_EQ(log.Count(INIT_LINE), 1);
   DiskAudioFile disk(16);
   disk.Apply();  // read by the next open only
@@ -221,38 +221,38 @@ TEST_F(AudioPlayback, LostDeviceIsOpenedAgain) {
   unsigned reopenedBy = 0;
   auto deadline = std::chrono::steady_clock::now() + 10s;
   for (unsigned i = 1; reopenedBy == 0 && std::chrono::steady_clock::now() < deadline; ++i) {
-    OnAudioFrame(MakeSound(1000, i));
+    audio.OnAudioFrame(MakeSound(1000, i));
     if (log.Contains("Audio device lost")) reopenedBy = i;
     std::this_thread::sleep_for(5ms);  // pacing only: the loss is detected on a later frame
   }
   ASSERT_NE(reopenedBy, 0u);
-  OnAudioFrame(MakeSound(1000, reopenedBy + 1));
+  audio.OnAudioFrame(MakeSound(1000, reopenedBy + 1));
   ByteBuffer expected = MakeSound(1000, reopenedBy);
   Append(expected, MakeSound(1000, reopenedBy + 1), 1000);
   ASSERT_TRUE(disk.WaitForSound(expected.size()));
-  CloseAudioDevice();
+  audio.Close();
   EXPECT_EQ(disk.SoundOnly(), expected);
   EXPECT_EQ(log.Count(INIT_LINE), 2);
 }
 
-TEST_F(AudioPlayback, CloseReleasesOnlyWhatItOpened) {
-  CloseAudioDevice();  // nothing open: harmless
+TEST_F(AudioPlaybackTest, CloseReleasesOnlyWhatItOpened) {
+  audio.Close();  // nothing open: harmless
   DiskAudioFile disk(16);
   disk.Apply();
-  OnAudioFrame(MakeSound(20000, 1));
-  EXPECT_GT(QueuedAudioBytes(), 0u);
+  audio.OnAudioFrame(MakeSound(20000, 1));
+  EXPECT_GT(audio.QueuedBytes(), 0u);
   EXPECT_NE(SDL_WasInit(SDL_INIT_AUDIO), 0u);
-  CloseAudioDevice();
-  EXPECT_EQ(QueuedAudioBytes(), 0u);
+  audio.Close();
+  EXPECT_EQ(audio.QueuedBytes(), 0u);
   EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u);
-  CloseAudioDevice();  // twice: harmless
+  audio.Close();  // twice: harmless
 
   // When the application started SDL's audio itself, closing the device leaves it started.
   ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_AUDIO), 0);
-  ASSERT_TRUE(InitAudioDevice());
-  EXPECT_TRUE(InitAudioDevice());
+  ASSERT_TRUE(audio.Open());
+  EXPECT_TRUE(audio.Open());
   EXPECT_EQ(log.Count(INIT_LINE), 2);
-  CloseAudioDevice();
+  audio.Close();
   EXPECT_NE(SDL_WasInit(SDL_INIT_AUDIO), 0u);
   SDL_QuitSubSystem(SDL_INIT_AUDIO);
   EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u);

@@ -9,32 +9,28 @@
 namespace orrin {
 namespace {
 
-class CastStats : public ::testing::Test {
- protected:
-  void SetUp() override { ResetCastStatsForTesting(); }
-  void TearDown() override { ResetCastStatsForTesting(); }
-};
-
-TEST_F(CastStats, OffByDefaultAndThenNothingIsCounted) {
-  EXPECT_FALSE(CastStatsEnabled());
-  StatsPictureReceived(1000);
-  StatsPictureDropped();
-  StatsPictureDecoded(5, 1);
-  StatsPictureShown(1, 2, 9);
-  const StatsSnapshot run = WholeRun();
+TEST(CastStats, OffByDefaultAndThenNothingIsCounted) {
+  CastStats stats;
+  EXPECT_FALSE(stats.Enabled());
+  stats.PictureReceived(1000);
+  stats.PictureDropped();
+  stats.PictureDecoded(5, 1);
+  stats.PictureShown(1, 2, 9);
+  const StatsSnapshot run = stats.WholeRun();
   EXPECT_EQ(run.received + run.dropped + run.decoded + run.shown, 0u);
   EXPECT_EQ(run.delay.count, 0u);
 }
 
-TEST_F(CastStats, IntervalsStartAfreshWhileTheRunAddsUp) {
-  EnableCastStats(true);
+TEST(CastStats, IntervalsStartAfreshWhileTheRunAddsUp) {
+  CastStats stats;
+  stats.Enable(true);
   for (int i = 1; i <= 10; ++i) {
-    StatsPictureReceived(100);
-    StatsPictureDecoded(i, 2);
-    StatsPictureShown(0.5, 1.0, 10.0 + i);
+    stats.PictureReceived(100);
+    stats.PictureDecoded(i, 2);
+    stats.PictureShown(0.5, 1.0, 10.0 + i);
   }
-  StatsPictureDropped();
-  StatsSnapshot first = TakeInterval();
+  stats.PictureDropped();
+  StatsSnapshot first = stats.TakeInterval();
   EXPECT_EQ(first.received, 10u);
   EXPECT_EQ(first.receivedBytes, 1000u);
   EXPECT_EQ(first.shown, 10u);
@@ -44,20 +40,20 @@ TEST_F(CastStats, IntervalsStartAfreshWhileTheRunAddsUp) {
   EXPECT_DOUBLE_EQ(first.decode.p99, 10);
   EXPECT_DOUBLE_EQ(first.delay.p50, 15);
 
-  StatsPictureReceived(100);
-  StatsSnapshot second = TakeInterval();
+  stats.PictureReceived(100);
+  StatsSnapshot second = stats.TakeInterval();
   EXPECT_EQ(second.received, 1u);
   EXPECT_EQ(second.shown, 0u);
   EXPECT_EQ(second.decode.count, 0u);
   EXPECT_EQ(second.lastScaleDenominator, 2);  // the scale holds until a decode changes it
 
-  StatsSnapshot run = WholeRun();
+  StatsSnapshot run = stats.WholeRun();
   EXPECT_EQ(run.received, 11u);
   EXPECT_EQ(run.delay.count, 10u);
   EXPECT_DOUBLE_EQ(run.delay.p99, 20);
 }
 
-TEST_F(CastStats, PercentilesByNearestRank) {
+TEST(CastStats, PercentilesByNearestRank) {
   std::vector<double> none;
   EXPECT_EQ(Percentile(none, 50), 0);
   std::vector<double> one{4};
@@ -69,7 +65,7 @@ TEST_F(CastStats, PercentilesByNearestRank) {
   EXPECT_EQ(Percentile(hundred, 100), 100);
 }
 
-TEST_F(CastStats, TheLineAndTheSummaryReadAsDocumented) {
+TEST(CastStats, TheLineAndTheSummaryReadAsDocumented) {
   StatsSnapshot s;
   s.received = 51;
   s.shown = 50;
@@ -93,40 +89,42 @@ TEST_F(CastStats, TheLineAndTheSummaryReadAsDocumented) {
   }
 }
 
-TEST_F(CastStats, GapsBetweenShownPicturesRestartWithEachCast) {
-  EnableCastStats(true);
-  StatsPictureShown(0, 0, 1);
+TEST(CastStats, GapsBetweenShownPicturesRestartWithEachCast) {
+  CastStats stats;
+  stats.Enable(true);
+  stats.PictureShown(0, 0, 1);
   std::this_thread::sleep_for(std::chrono::milliseconds(60));
-  StatsPictureShown(0, 0, 1);
-  StatsPictureShown(0, 0, 1);
-  StatsSnapshot first = TakeInterval();
+  stats.PictureShown(0, 0, 1);
+  stats.PictureShown(0, 0, 1);
+  StatsSnapshot first = stats.TakeInterval();
   EXPECT_GE(first.longestGapMs, 60);
   EXPECT_EQ(first.longGaps, 1u);
   // The pause before a new sender's first picture is not a stutter.
   std::this_thread::sleep_for(std::chrono::milliseconds(60));
-  StatsCastStarted();
-  StatsPictureShown(0, 0, 1);
-  StatsSnapshot second = TakeInterval();
+  stats.CastStarted();
+  stats.PictureShown(0, 0, 1);
+  StatsSnapshot second = stats.TakeInterval();
   EXPECT_LT(second.longestGapMs, STATS_LONG_GAP_MS);
   EXPECT_EQ(second.longGaps, 0u);
-  EXPECT_EQ(WholeRun().longGaps, 1u);
-  EXPECT_NE(FormatStatsSummary(WholeRun(), 1).find(", gaps over 50 ms 1"), std::string::npos);
+  EXPECT_EQ(stats.WholeRun().longGaps, 1u);
+  EXPECT_NE(FormatStatsSummary(stats.WholeRun(), 1).find(", gaps over 50 ms 1"), std::string::npos);
 }
 
-TEST_F(CastStats, HooksFromSeveralThreadsAllCount) {
-  EnableCastStats(true);
+TEST(CastStats, HooksFromSeveralThreadsAllCount) {
+  CastStats stats;
+  stats.Enable(true);
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([] {
+    threads.emplace_back([&stats] {
       for (int i = 0; i < 1000; ++i) {
-        StatsPictureReceived(1);
-        StatsPictureShown(0, 0, 1);
+        stats.PictureReceived(1);
+        stats.PictureShown(0, 0, 1);
       }
     });
   }
   for (auto& t : threads) t.join();
-  EXPECT_EQ(WholeRun().received, 4000u);
-  EXPECT_EQ(TakeInterval().shown, 4000u);
+  EXPECT_EQ(stats.WholeRun().received, 4000u);
+  EXPECT_EQ(stats.TakeInterval().shown, 4000u);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <turbojpeg.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 
 #include "jpeg_maker.h"
@@ -61,18 +62,20 @@ TEST(DecodeScale, TheChosenScaleCoversAndTheNextOneWouldNot) {
 }
 
 TEST(DecodeScale, TheWindowsAreaCrossesThreadsWhole) {
-  PublishDrawArea({1200, 800, false});
-  DrawArea a = PublishedDrawArea();
+  // Packed into one word, the area crosses from the window to the decoder in one atomic.
+  std::atomic<uint32_t> published{PackDrawArea({1200, 800, false})};
+  DrawArea a = UnpackDrawArea(published.load());
   EXPECT_EQ(a.width, 1200);
   EXPECT_EQ(a.height, 800);
   EXPECT_FALSE(a.stretch);
-  PublishDrawArea({7680, 4320, true});
-  a = PublishedDrawArea();
+  published.store(PackDrawArea({7680, 4320, true}));
+  a = UnpackDrawArea(published.load());
   EXPECT_EQ(a.width, 7680);
   EXPECT_EQ(a.height, 4320);
   EXPECT_TRUE(a.stretch);
-  PublishDrawArea({});
-  EXPECT_EQ(PublishedDrawArea().width, 0);
+  published.store(PackDrawArea({}));
+  EXPECT_EQ(UnpackDrawArea(published.load()).width, 0);
+  EXPECT_EQ(PackDrawArea({}), 0u);  // the word a session starts with: nothing known, full size
 }
 
 // The mean of a plane's samples, to compare a scaled decode with the full-size one.

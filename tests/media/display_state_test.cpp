@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "media/cast_session.h"
+#include "media/cast_stats.h"
 #include "media/display_state.h"
 
 namespace orrin {
@@ -17,17 +19,17 @@ TEST(DisplayMode, FirstTestThatHoldsWins) {
   EXPECT_EQ(ChooseDisplayMode(false, false, false), M::WaitingForConnection);  // after a disconnection
 }
 
-TEST(DisplayState, InitialValuesAndWindowPort) {
-  ResetDisplayStateForTesting();
-  EXPECT_FALSE(isConnected);
-  EXPECT_TRUE(isScreenActive);
-  EXPECT_EQ(lastFrameTime, 0u);
-  EXPECT_EQ(mainWindow(), nullptr);
-  auto port = std::make_shared<WindowPort>();
-  SetWindowPort(port);
-  EXPECT_EQ(mainWindow(), port);
-  ResetDisplayStateForTesting();
-  EXPECT_EQ(mainWindow(), nullptr);
+TEST(DisplayState, ASenderNotYetStartedShowsTheWaitingScreen) {
+  CastStats stats;
+  CastRun run({}, stats);
+  CastSession session("10.0.0.2:5000", run, ScreenSink{}, {});
+  EXPECT_FALSE(session.connected());
+  EXPECT_TRUE(session.screenActive());
+  EXPECT_FALSE(session.picture().Holds());
+  EXPECT_EQ(session.picture().Read([](const Picture*, uint64_t generation) { return generation; }), 0u);
+  EXPECT_FALSE(session.CheckScreen(SCREEN_OFF_TIMEOUT_MS * 2));  // not connected: no screen to turn off
+  EXPECT_EQ(ChooseDisplayMode(session.picture().Holds(), session.connected(), session.screenActive()),
+            DisplayMode::WaitingForConnection);
 }
 
 }  // namespace

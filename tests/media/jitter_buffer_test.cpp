@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <vector>
 
@@ -85,19 +86,26 @@ TEST(JitterBuffer, AfterRunningDryItWaitsForTheThresholdAgain) {
   ear.Pull(buffer);
   EXPECT_FALSE(buffer.Playing());  // 20 ms after an underrun is not enough to start again
   EXPECT_EQ(buffer.Queued(), FRAME);
-  for (int i = 0; i < 3; ++i) {
+  // The level rose by the dry spell (and a margin) to cover the next one like it.
+  EXPECT_GT(buffer.StartLevel(), 1120u + 480);
+  EXPECT_LE(buffer.StartLevel(), 1120u + 2 * DEVICE + 480);
+  while (buffer.Queued() < buffer.StartLevel() - DEVICE) {
     f = ramp.Frame();
     buffer.Push(f.data(), f.size());
   }
+  ear.Pull(buffer);
+  EXPECT_FALSE(buffer.Playing());
+  f = ramp.Frame();
+  buffer.Push(f.data(), f.size());
   ear.Pull(buffer);
   EXPECT_TRUE(buffer.Playing());
   // A sender that stops short of the threshold is played out all the same.
   while (buffer.Queued() > 0) ear.Pull(buffer);
   f = ramp.Frame(100);
   buffer.Push(f.data(), f.size());
-  for (int i = 0; i < 8; ++i) ear.Pull(buffer);
+  for (int i = 0; i < 20; ++i) ear.Pull(buffer);  // up to 300 ms: the level rose at each dry spell
   EXPECT_EQ(buffer.Queued(), 0u);
-  EXPECT_EQ(ear.heard.size(), 8 * FRAME + 100);
+  EXPECT_EQ(ear.heard.size() + buffer.TrimmedSamples(), static_cast<size_t>(ramp.next - 1));
 }
 
 TEST(JitterBuffer, ASenderRunningFastIsHeldNearTheStartLevel) {
@@ -148,6 +156,72 @@ TEST(JitterBuffer, CutsGoWhereTheSoundIsQuiet) {
   int quietHeard = 0;
   for (int16_t s : out) quietHeard += s < 100;
   EXPECT_EQ(quietHeard, static_cast<int>(96 - buffer.TrimmedSamples()));  // only quiet samples went
+}
+
+// A link that delivers 20 ms frames in time except for `stallMs` every 5 s (then all at
+// once), for `seconds`, with the device taking 16 ms each 16 ms. Returns the buffer's
+// underruns over the run and the largest queue seen.
+struct LinkRun {
+  uint64_t underruns = 0;
+  size_t maxQueued = 0;
+};
+LinkRun PlayLink(JitterBuffer& buffer, Ramp& ramp, Listener& ear, int seconds, int stallMs) {
+  LinkRun run;
+  const uint64_t before = buffer.Underruns();
+  size_t held = 0;
+  for (int ms = 0; ms < seconds * 1000; ++ms) {
+    const bool stalled = stallMs > 0 && ms % 5000 >= 2500 && ms % 5000 < 2500 + stallMs;
+    if (ms % 20 == 0) ++held;
+    while (!stalled && held > 0) {
+      auto f = ramp.Frame();
+      EXPECT_TRUE(buffer.Push(f.data(), f.size()));
+      --held;
+    }
+    if (ms % 16 == 0) ear.Pull(buffer);
+    run.maxQueued = std::max(run.maxQueued, buffer.Queued());
+  }
+  run.underruns = buffer.Underruns() - before;
+  return run;
+}
+
+TEST(JitterBuffer, TheStartLevelRisesToCoverStallsAndComesDownOnASteadyLink) {
+  JitterBuffer buffer;
+  Ramp ramp;
+  Listener ear;
+  // 150 ms stalls every 5 s: the first costs a gap, the level then covers the rest.
+  LinkRun stalls = PlayLink(buffer, ramp, ear, 30, 150);
+  EXPECT_LE(stalls.underruns, 2u);
+  EXPECT_GE(buffer.StartLevel(), 1120u + 80 * 16);
+  EXPECT_LE(buffer.StartLevel(), 4800u);
+  EXPECT_LE(stalls.maxQueued, 4800u + 2 * FRAME);
+  // A fixed level would have run dry at every stall.
+  JitterBuffer::Settings fixed;
+  fixed.maxStartSamples = fixed.startSamples;
+  JitterBuffer still(fixed);
+  Ramp ramp2;
+  Listener ear2;
+  EXPECT_GE(PlayLink(still, ramp2, ear2, 30, 150).underruns, 5u);
+
+  // The link calms down: within a minute level and delay are back near the start.
+  LinkRun calm = PlayLink(buffer, ramp, ear, 60, 0);
+  EXPECT_EQ(calm.underruns, 0u);
+  EXPECT_LE(buffer.StartLevel(), 1120u + 480);
+  EXPECT_LE(buffer.Queued(), 1120u + 480 + 2 * FRAME);
+  EXPECT_GT(buffer.TrimmedSamples(), 0u);  // the delay came down by cuts, not by a gap
+}
+
+TEST(JitterBuffer, APauseIsNotAStallAndANewSenderStartsAfresh) {
+  JitterBuffer buffer;
+  Ramp ramp;
+  Listener ear;
+  PlayLink(buffer, ramp, ear, 2, 0);
+  for (int i = 0; i < 100; ++i) ear.Pull(buffer);  // 1.6 s with nothing: the sender paused
+  PlayLink(buffer, ramp, ear, 2, 0);
+  EXPECT_EQ(buffer.StartLevel(), 1120u);
+  PlayLink(buffer, ramp, ear, 6, 150);
+  EXPECT_GT(buffer.StartLevel(), 1120u);
+  buffer.Clear();
+  EXPECT_EQ(buffer.StartLevel(), 1120u);
 }
 
 TEST(JitterBuffer, TheCapRefusesAFrameWholeButAnEmptyQueueTakesALongOne) {

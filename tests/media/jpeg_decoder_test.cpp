@@ -97,10 +97,8 @@ TEST_P(DecodeRealPicture, SizeLayoutAndPixelsMatchTheSource) {
     EXPECT_LT(blue[0], 70);
   }
 
-  ASSERT_EQ(log.Lines().size(), 1u);
-  EXPECT_FALSE(log.Lines()[0].isError);
-  EXPECT_EQ(log.Lines()[0].text,
-            "Successfully created HBITMAP from JPEG data (" + std::to_string(jpeg.size()) + " bytes)");
+  // A picture that decodes writes nothing here: its progress line is the cast session's.
+  EXPECT_TRUE(log.Lines().empty());
 }
 
 std::string CaseName(const ::testing::TestParamInfo<DecodeCase>& info) {

@@ -30,8 +30,9 @@ TEST(RepaintPacer, TheNewestPictureRidesOnTheRequestNotYetTaken) {
   EXPECT_EQ(pacer.PictureStored(401 * MS), 433 * MS);
   pacer.RepaintTaken();
   EXPECT_EQ(pacer.PictureStored(402 * MS), 435 * MS);  // never more than an interval ahead
-  pacer.Reset();
-  EXPECT_EQ(pacer.PictureStored(403 * MS), 403 * MS);
+  // A new sender's pacer remembers nothing of the last one.
+  RepaintPacer next(33 * MS);
+  EXPECT_EQ(next.PictureStored(403 * MS), 403 * MS);
 }
 
 TEST(IntakeGate, KeepsAJitteryStreamAtItsRateAndHoldsAFasterOneToIt) {
@@ -44,7 +45,7 @@ TEST(IntakeGate, KeepsAJitteryStreamAtItsRateAndHoldsAFasterOneToIt) {
   EXPECT_EQ(kept, 600);
 
   // Twice as fast for a second: no more than the rate, plus one.
-  gate.Reset();
+  gate = IntakeGate(period);  // a new sender's gate
   kept = 0;
   for (int i = 0; i < 120; ++i) kept += gate.Accept(i * period / 2);
   EXPECT_LE(kept, 61);

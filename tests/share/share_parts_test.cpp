@@ -157,7 +157,13 @@ TEST(ShareHubTest, AStalledViewerLosesPicturesAndNobodyWaitsForIt) {
   auto late = hub.WatchPictures();
   EXPECT_EQ(late.queue().Pop(0ms)->jpeg->back(), 99);
   EXPECT_EQ(hub.NewestPicture().jpeg->back(), 99);
-  hub.SenderChanged(false, "");
+  // A newcomer took over before the replaced sender's end was told: the end changes nothing.
+  hub.SenderChanged(true, "10.0.0.3:6000");
+  hub.Picture(Jpeg(7), 7);
+  hub.SenderChanged(false, "10.0.0.2:5000");
+  EXPECT_EQ(hub.Sender().address, "10.0.0.3:6000");
+  EXPECT_EQ(hub.NewestPicture().jpeg->back(), 7);
+  hub.SenderChanged(false, "10.0.0.3:6000");
   EXPECT_FALSE(hub.NewestPicture().jpeg);
   EXPECT_FALSE(hub.Sender().connected);
 }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "support/host_identity.h"
+#include "net/discovery/answer_address.h"
 
 namespace orrin {
 namespace {
@@ -39,6 +40,11 @@ TEST(LocalAddress, FirstCandidateOutsideTheLoopbackNetwork) {
   EXPECT_TRUE(IsLoopbackAddress("127.1.2.3"));
   EXPECT_FALSE(IsLoopbackAddress("128.0.0.1"));
   EXPECT_FALSE(IsLoopbackAddress("not an address"));
+  // Only a whole dotted quad counts, as the platform's parser reads one.
+  for (const char* malformed : {"127.0.0", "127.0.0.1.5", "127.0.0.", "127.0.0.256", "0127.0.0.1", "127..0.1", ""}) {
+    EXPECT_FALSE(IsLoopbackAddress(malformed)) << malformed;
+  }
+  EXPECT_TRUE(IsLoopbackAddress("127.0.0.0"));
 }
 
 TEST(LocalAddress, DefaultRouteInterfaceComesFirstThenInterfaceOrder) {

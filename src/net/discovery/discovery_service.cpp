@@ -4,6 +4,8 @@
 #include <exception>
 #include <system_error>
 
+#include "net/accept_loop.h"
+#include "net/discovery/answer_address.h"
 #include "net/discovery/discovery_protocol.h"
 #include "support/host_identity.h"
 #include "support/log.h"
@@ -28,7 +30,6 @@ void RunGuarded(const char* name, Body body) {
   }
 }
 
-std::string Code(int error) { return std::to_string(error); }
 
 }  // namespace
 
@@ -66,6 +67,7 @@ void DiscoveryService::Stop() {
     tcpSocket.Wake();
   }
   stopRequested.notify_all();
+  acceptLoop.Interrupt();
   if (udpThread.joinable()) udpThread.join();
   if (tcpThread.joinable()) tcpThread.join();
   // The TCP listener is gone, so no new reply can start from here on.
@@ -209,34 +211,25 @@ void DiscoveryService::TcpListenerThread() {
     return;
   }
 
-  while (running) {
-    sockaddr_in clientAddr{};
-    SocketHandle accepted = AcceptConnection(fd, clientAddr);
-    if (accepted != INVALID_SOCKET_HANDLE) {
-      Socket connection(accepted);
-      if (!IsAllowed(clientAddr, outsiderLines, "Connection from outside the allowed networks closed: ")) continue;
-      if (!LaunchTcpReply(std::move(connection))) {
-        // Already closed by the Socket going out of scope in LaunchTcpReply.
-        if (refusedConnections++ % REFUSED_LOG_EVERY == 0) {
-          LogError("Too many TCP discovery clients, connection closed: " + FormatAddress(clientAddr));
-        }
+  acceptLoop.Run(fd, "TCP accept error: ", [this](Socket connection, const sockaddr_in& clientAddr) {
+    if (!IsAllowed(clientAddr, outsiderLines, "Connection from outside the allowed networks closed: ")) return;
+    if (!LaunchTcpReply(std::move(connection))) {
+      // Already closed by the Socket going out of scope in LaunchTcpReply.
+      if (refusedConnections++ % REFUSED_LOG_EVERY == 0) {
+        LogError("Too many TCP discovery clients, connection closed: " + FormatAddress(clientAddr));
       }
-      continue;
     }
-    int error = LastSocketError();
-    if (IsTimeoutError(error) || IsInterruptedError(error) || !running) continue;
-    // Keep accepting; a repeating error (out of descriptors, say) is retried after a pause.
-    LogError("TCP accept error: " + Code(error));
-    PauseAfterError();
-  }
+  });
 
   CloseListeningSocket(tcpSocket);
   LogInfo("TCP发现服务线程已退出");
 }
 
 bool DiscoveryService::LaunchTcpReply(Socket clientSocket) {
-  std::lock_guard<std::mutex> lock(replyMutex);
-  ReapFinishedRepliesLocked();
+  std::list<TcpReply> done;
+  std::unique_lock<std::mutex> lock(replyMutex);
+  done = TakeFinished(replies);
+  JoinAll(done);  // each has only to return; joining does not wait on replyMutex
   if (replies.size() >= MAX_TCP_REPLIES) return false;
   // A client that connects and stays silent holds its reply for one time-out, no longer.
   SetReceiveTimeout(clientSocket.Fd(), DISCOVERY_RECEIVE_TIMEOUT_MS);
@@ -258,18 +251,6 @@ void DiscoveryService::RunTcpReply(TcpReply& reply) {
   reply.finished = true;
 }
 
-void DiscoveryService::ReapFinishedRepliesLocked() {
-  for (auto it = replies.begin(); it != replies.end();) {
-    if (it->finished) {
-      // It has only to return from its function; joining does not wait on replyMutex.
-      it->thread.join();
-      it = replies.erase(it);
-    } else {
-      ++it;
-    }
-  }
-}
-
 void DiscoveryService::StopTcpReplies() {
   std::list<TcpReply> remaining;
   {
@@ -278,7 +259,7 @@ void DiscoveryService::StopTcpReplies() {
     for (TcpReply& reply : replies) reply.clientSocket.Wake();
     remaining.splice(remaining.end(), replies);
   }
-  for (TcpReply& reply : remaining) reply.thread.join();
+  JoinAll(remaining);
 }
 
 void DiscoveryService::HandleTcpClient(SocketHandle clientSocket) {

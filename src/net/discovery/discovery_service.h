@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "net/discovery/probe_rate_limiter.h"
+#include "net/accept_loop.h"
 #include "net/ipv4_network.h"
 #include "net/socket.h"
 #include "support/log_thinning.h"
@@ -81,7 +82,6 @@ class DiscoveryService {
 
   bool LaunchTcpReply(Socket clientSocket);
   void RunTcpReply(TcpReply& reply);
-  void ReapFinishedRepliesLocked();
   void StopTcpReplies();
 
   const std::string deviceName;
@@ -98,6 +98,7 @@ class DiscoveryService {
   Socket tcpSocket;
   std::thread udpThread;
   std::thread tcpThread;
+  AcceptLoop acceptLoop{running};  // the TCP listener's
 
   std::mutex replyMutex;  // guards replies, each reply's `finished`, and Wake/Close of its socket
   std::list<TcpReply> replies;

@@ -10,29 +10,13 @@ namespace orrin {
 namespace {
 constexpr size_t HEX_DUMP_BYTES = 20;
 
-// Progress of a cast: by default about one line a second of each kind at 30 pictures and
-// 50 sound frames a second, as the callbacks' own counters.
-constexpr uint64_t VIDEO_PROGRESS_EVERY = 30;
-constexpr uint64_t AUDIO_PROGRESS_EVERY = 50;
-// What a sender can send at will and nothing plays: bounded whatever the rate.
-constexpr uint64_t SENDER_NOTICE_EVERY = 100;
+}  // namespace
 
-LogThinner videoProgress(VIDEO_PROGRESS_EVERY);
-LogThinner videoCallbackProgress(VIDEO_PROGRESS_EVERY);
-LogThinner audioProgress(AUDIO_PROGRESS_EVERY);
-LogThinner otherProgress(SENDER_NOTICE_EVERY);
-LogThinner tooSmall(SENDER_NOTICE_EVERY);
-LogThinner unplayedAudio(SENDER_NOTICE_EVERY);
-LogThinner configMessages(SENDER_NOTICE_EVERY);
-LogThinner statusMessages(SENDER_NOTICE_EVERY);
-LogThinner unknownTypes(SENDER_NOTICE_EVERY);
-
-LogThinner& ProgressOf(uint8_t type) {
+LogThinner& CastMessageNotes::ProgressOf(uint8_t type) {
   if (type == static_cast<uint8_t>(CastMessageType::Video)) return videoProgress;
   if (type == static_cast<uint8_t>(CastMessageType::Audio)) return audioProgress;
   return otherProgress;
 }
-}  // namespace
 
 uint32_t CastTimestamp(const ByteBuffer& message) {
   return (static_cast<uint32_t>(message[1]) << 24) | (static_cast<uint32_t>(message[2]) << 16) |
@@ -51,16 +35,16 @@ std::string CastHexDump(const ByteBuffer& message) {
   return dump;
 }
 
-void DispatchCastMessage(const ByteBuffer& message, const FrameCallback& videoCallback,
+void DispatchCastMessage(CastMessageNotes& notes, const ByteBuffer& message, const FrameCallback& videoCallback,
                          const FrameCallback& audioCallback) {
   size_t size = message.size();
   if (size < CAST_HEADER_SIZE) {
-    LogErrorThinned(tooSmall, "Frame data too small: " + std::to_string(size) + " bytes");
+    LogErrorThinned(notes.tooSmall, "Frame data too small: " + std::to_string(size) + " bytes");
     return;
   }
   uint8_t type = message[0];
   size_t dataSize = size - CAST_HEADER_SIZE;
-  LogMessageProgress(ProgressOf(type), "Processing frame: type=" + std::to_string(type) + ", timestamp=" +
+  LogMessageProgress(notes.ProgressOf(type), "Processing frame: type=" + std::to_string(type) + ", timestamp=" +
                                            std::to_string(CastTimestamp(message)) +
                                            ", data_size=" + std::to_string(dataSize));
   auto content = [&message] { return ByteBuffer(message.begin() + CAST_HEADER_SIZE, message.end()); };
@@ -68,7 +52,7 @@ void DispatchCastMessage(const ByteBuffer& message, const FrameCallback& videoCa
     case static_cast<uint8_t>(CastMessageType::Video):
       if (dataSize > 0 && videoCallback) {
         ByteBuffer videoData = content();
-        LogMessageProgress(videoCallbackProgress,
+        LogMessageProgress(notes.videoCallbackProgress,
                            "Calling video frame callback with " + std::to_string(videoData.size()) + " bytes");
         videoCallback(videoData);
       }
@@ -78,18 +62,18 @@ void DispatchCastMessage(const ByteBuffer& message, const FrameCallback& videoCa
         ByteBuffer audioData = content();
         audioCallback(audioData);
       } else {
-        LogInfoThinned(unplayedAudio, "收到音频帧，大小: " + std::to_string(dataSize));
+        LogInfoThinned(notes.unplayedAudio, "收到音频帧，大小: " + std::to_string(dataSize));
       }
       break;
     case static_cast<uint8_t>(CastMessageType::Config):
-      LogInfoThinned(configMessages, "收到配置帧，大小: " + std::to_string(dataSize));
+      LogInfoThinned(notes.configMessages, "收到配置帧，大小: " + std::to_string(dataSize));
       break;
     case static_cast<uint8_t>(CastMessageType::Status):
-      LogInfoThinned(statusMessages, "收到状态帧，大小: " + std::to_string(dataSize));
+      LogInfoThinned(notes.statusMessages, "收到状态帧，大小: " + std::to_string(dataSize));
       break;
     default:
       // The dump belongs to its error line: both are written or neither.
-      if (uint64_t count = unknownTypes.Note()) {
+      if (uint64_t count = notes.unknownTypes.Note()) {
         LogError(ThinnedLine("收到未知类型帧: " + std::to_string(type) + ", 数据大小: " + std::to_string(size), count));
         LogInfo("数据前" + std::to_string(std::min(size, HEX_DUMP_BYTES)) + "字节: " + CastHexDump(message));
       }

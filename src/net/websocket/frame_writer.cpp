@@ -33,4 +33,17 @@ ByteBuffer EncodeFrame(uint8_t opcode, bool fin, const uint8_t* payload, size_t 
   return frame;
 }
 
+ByteBuffer CloseReplyPayload(const ByteBuffer& received) {
+  uint16_t code = 1000;
+  if (received.size() == 1) {
+    code = 1002;
+  } else if (received.size() >= 2) {
+    code = static_cast<uint16_t>(received[0] << 8 | received[1]);
+    const bool sendable = (code >= 1000 && code <= 1003) || (code >= 1007 && code <= 1014) ||
+                          (code >= 3000 && code <= 4999);
+    if (!sendable) code = 1002;
+  }
+  return {static_cast<uint8_t>(code >> 8), static_cast<uint8_t>(code & 0xFF)};
+}
+
 }  // namespace orrin

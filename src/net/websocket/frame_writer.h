@@ -31,4 +31,10 @@ inline ByteBuffer EncodeFrame(uint8_t opcode, bool fin, const ByteBuffer& payloa
 ByteBuffer EncodeFrameHeader(uint8_t opcode, bool fin, uint64_t size,
                              const std::optional<std::array<uint8_t, 4>>& maskKey = std::nullopt);
 
+// The payload of our answer to a sender's close frame: its status code echoed (the first
+// two bytes of `received`, big-endian), 1000 when it gave none. A code that may not appear
+// on the wire (below 1000, 1004-1006, 1015, unassigned ones below 3000, 5000 and up) or a
+// one-byte payload is a protocol error: 1002.
+ByteBuffer CloseReplyPayload(const ByteBuffer& received);
+
 }  // namespace orrin

@@ -1,35 +1,20 @@
 #include "net/websocket/websocket_server.h"
 
-#include <chrono>
 #include <exception>
 #include <functional>
 #include <system_error>
 #include <string_view>
 
-#include "net/websocket/cast_message.h"
+#include "net/accept_loop.h"
 #include "net/websocket/frame_writer.h"
 #include "net/websocket/handshake.h"
 #include "support/log.h"
-#include "support/log_thinning.h"
+#include "support/log_escape.h"
 #include "support/tick.h"
 
 namespace orrin {
 
 namespace {
-
-// A failing accept usually keeps failing for a while (out of descriptors, out of memory):
-// pause between tries instead of spinning and flooding the log.
-constexpr std::chrono::milliseconds ACCEPT_RETRY_PAUSE{100};
-
-std::string Code(int code) { return std::to_string(code); }
-
-// Anyone who can reach the port can fail a handshake or break a frame as often as they
-// like: those lines are thinned, failed handshakes per source address.
-constexpr uint64_t SENDER_FAULT_EVERY = 100;
-LogThinner handshakeFailures(SENDER_FAULT_EVERY);
-LogThinner handshakeFailedNotes(SENDER_FAULT_EVERY);
-LogThinner abandonedMessages(SENDER_FAULT_EVERY);
-LogThinner oversizedFrames(SENDER_FAULT_EVERY);
 
 // The peer's IPv4 address (no port: a flood comes from many ports of one host).
 std::string PeerSource(SocketHandle socket) {
@@ -43,13 +28,6 @@ std::string PeerSource(SocketHandle socket) {
 WebSocketServer::WebSocketServer(int port) : port(port) {}
 
 WebSocketServer::~WebSocketServer() { Stop(); }
-
-void WebSocketServer::SetVideoFrameCallback(FrameCallback callback) { videoCallback = std::move(callback); }
-void WebSocketServer::SetAudioFrameCallback(FrameCallback callback) { audioCallback = std::move(callback); }
-void WebSocketServer::SetConnectionCallback(ConnectionCallback callback) {
-  connectionCallback = std::move(callback);
-}
-void WebSocketServer::SetErrorCallback(ErrorCallback callback) { errorCallback = std::move(callback); }
 
 bool WebSocketServer::Start() {
   std::lock_guard<std::mutex> lock(lifecycleMutex);
@@ -90,10 +68,7 @@ void WebSocketServer::Stop() {
   std::lock_guard<std::mutex> lock(lifecycleMutex);
   if (!running) return;
   running = false;
-  {
-    std::lock_guard<std::mutex> pause(pauseMutex);
-  }
-  pauseWake.notify_all();
+  acceptLoop.Interrupt();
 
   // First the accept loop: once it is joined no new connection can appear. Then every
   // connection, current or pending: each one's own thread reports its `false`.
@@ -105,39 +80,17 @@ void WebSocketServer::Stop() {
     remaining.splice(remaining.end(), connections);
     for (Connection& connection : remaining) EndConnectionLocked(connection);
   }
-  for (Connection& connection : remaining) {
-    if (connection.thread.joinable()) connection.thread.join();
-  }
+  JoinAll(remaining);
   serverSocket.Close();
   LogInfo("WebSocket服务器已停止");
 }
 
 int WebSocketServer::ListeningPort() const { return BoundPort(serverSocket.Fd()); }
 
-void WebSocketServer::PauseAfterAcceptFailure() {
-  std::unique_lock<std::mutex> lock(pauseMutex);
-  pauseWake.wait_for(lock, ACCEPT_RETRY_PAUSE, [this] { return !running; });
-}
-
 void WebSocketServer::ServerThread() {
   LogInfo("WebSocket服务器线程已启动");
-  while (running) {
-    sockaddr_in clientAddr{};
-    SocketHandle fd = AcceptConnection(serverSocket.Fd(), clientAddr);
-    if (fd == INVALID_SOCKET_HANDLE) {
-      int code = LastSocketError();
-      // A time-out only means the accept looks at `running` again (it waits in steps where
-      // nothing else would end it).
-      if (running && !IsInterruptedError(code) && !IsTimeoutError(code)) {
-        LogError("Accept failed: " + Code(code));
-        PauseAfterAcceptFailure();
-      }
-      continue;
-    }
-    Socket accepted(fd);
-    if (!running) break;  // accepted while stopping: `accepted` closes it
-    Accept(std::move(accepted), clientAddr);
-  }
+  acceptLoop.Run(serverSocket.Fd(), "Accept failed: ",
+                 [this](Socket accepted, const sockaddr_in& from) { Accept(std::move(accepted), from); });
   LogInfo("WebSocket服务器线程已退出");
 }
 
@@ -161,7 +114,7 @@ void WebSocketServer::Accept(Socket accepted, const sockaddr_in& clientAddr) {
   Connection* oldest = nullptr;
   for (Connection& connection : connections) {
     if (connection.finished || connection.evicted || &connection == current) continue;
-    if (connection.connected || connection.ending) continue;
+    if (connection.answered || connection.connected || connection.ending) continue;
     if (oldest == nullptr) oldest = &connection;
     ++pending;
   }
@@ -202,6 +155,12 @@ void WebSocketServer::ClientThread(Connection& connection) {
       FinishConnection(connection);
       return;
     }
+    {
+      // Answered: a sender now, waiting only for its predecessor to go, never the oldest
+      // connection in its handshake to be closed for the bound.
+      std::lock_guard<std::mutex> lock(connectionsMutex);
+      connection.answered = true;
+    }
     if (!BecomeCurrent(connection)) {
       // Refused, replaced by a later sender while it waited for its predecessor, or stopped.
       LogInfo("客户端处理线程已退出");
@@ -210,17 +169,17 @@ void WebSocketServer::ClientThread(Connection& connection) {
     }
     LogInfo("WebSocket握手成功");
     connectionLines.Forget(connection.source);  // a sender, not a knock: its next connection is written in full
-    frameParser = FrameParser();
+    StartLiveness(connection);
     try {
       while (running && !connection.ending) {
-        if (!ReceiveFrame(socket)) break;
+        if (!ReceiveFrame(connection)) break;
       }
     } catch (const std::exception& e) {
       LogError(std::string("Exception in ProcessWebSocketFrame: ") + e.what());
     } catch (...) {
       LogError("Unknown exception in ProcessWebSocketFrame");
     }
-    frameParser = FrameParser();  // gives a half-built message back
+    connection.frameParser = FrameParser();  // gives a half-built message back
     CloseClient(connection);
     LogInfo("客户端处理线程已退出");
   } catch (const std::exception& e) {
@@ -257,18 +216,16 @@ bool WebSocketServer::BecomeCurrent(Connection& connection) {
     RefuseNewcomer(connection);
     return false;
   }
-  // The previous sender's own thread reports its `false`; once it has finished, nobody else
-  // uses the frame reader.
-  for (Connection& old : previous) {
-    if (old.thread.joinable()) old.thread.join();
-  }
+  // The previous sender's own thread ends its hooks; once it has finished, the newcomer is
+  // the only sender.
+  JoinAll(previous);
   {
     std::lock_guard<std::mutex> lock(connectionsMutex);
     // Replaced in turn, or stopped, while we waited: this connection never became current.
     if (current != &connection || connection.ending || !running) return false;
     connection.connected = true;
   }
-  if (connectionCallback) connectionCallback(true, connection.clientInfo);
+  if (senderOpener) connection.hooks = senderOpener(connection.clientInfo);
   return true;
 }
 
@@ -290,7 +247,11 @@ void WebSocketServer::CloseClient(Connection& connection) {
     std::lock_guard<std::mutex> lock(connectionsMutex);
     EndConnectionLocked(connection);
   }
-  if (wasConnected && connectionCallback) connectionCallback(false, "");
+  if (!wasConnected) return;
+  // Released at once: the receiver's side of the sender goes with its connection.
+  SenderHooks hooks = std::move(connection.hooks);
+  connection.hooks = SenderHooks{};
+  if (hooks.ended) hooks.ended();
 }
 
 void WebSocketServer::EndConnectionLocked(Connection& connection) {
@@ -311,18 +272,9 @@ void WebSocketServer::ReapFinishedConnections() {
   std::list<Connection> done;
   {
     std::lock_guard<std::mutex> lock(connectionsMutex);
-    for (auto it = connections.begin(); it != connections.end();) {
-      auto next = std::next(it);
-      if (it->finished) done.splice(done.end(), connections, it);
-      it = next;
-    }
+    done = TakeFinished(connections);
   }
-  // Each has only to return from its function.
-  for (Connection& connection : done) connection.thread.join();
-}
-
-std::string WebSocketServer::GenerateAcceptKey(const std::string& clientKey) const {
-  return AcceptKeyFor(clientKey);
+  JoinAll(done);  // each has only to return from its function
 }
 
 bool WebSocketServer::PerformHandshake(SocketHandle socket) {
@@ -382,8 +334,8 @@ bool WebSocketServer::PerformHandshakeUnguarded(SocketHandle socket) {
   LogInfo(HandshakeRequestLogLine(request));
   LogInfo(KeyLogLine(search.key));
 
-  std::string responseStr = BuildHandshakeResponse(GenerateAcceptKey(search.key));
-  LogInfo("Sending handshake response: " + responseStr);
+  std::string responseStr = BuildHandshakeResponse(AcceptKeyFor(search.key));
+  LogInfo("Sending handshake response: " + EscapeForLog(responseStr));
   long sent = SendOnce(socket, responseStr.data(), responseStr.size());
   if (sent == static_cast<long>(responseStr.size())) {
     LogInfo("WebSocket handshake completed successfully");
@@ -392,73 +344,6 @@ bool WebSocketServer::PerformHandshakeUnguarded(SocketHandle socket) {
   LogErrorThinned(handshakeFailures, "Failed to send handshake response, error: " + Code(sent < 0 ? LastSocketError() : 0),
                   PeerSource(socket));
   return false;
-}
-
-bool WebSocketServer::ReceiveFrame(SocketHandle socket) {
-  for (;;) {
-    std::span<uint8_t> space = frameParser.Space();
-    long result = ReceiveOnce(socket, space.data(), space.size());
-    if (result > 0) {
-      FrameEvent event = frameParser.Advance(static_cast<size_t>(result));
-      if (event.abandonedBytes != 0) {
-        LogErrorThinned(abandonedMessages,
-                        "Incomplete fragmented message dropped: " + std::to_string(event.abandonedBytes) + " bytes");
-      }
-      switch (event.kind) {
-        case FrameEventKind::NeedMore:
-          continue;
-        case FrameEventKind::Message:
-          ProcessWebSocketFrame(event.payload);
-          return true;
-        case FrameEventKind::Ping:
-          SendPong(socket, event.payload);
-          return true;
-        case FrameEventKind::Close:
-          LogInfo("收到关闭帧");
-          return false;
-        case FrameEventKind::Ignored:
-          return true;
-        case FrameEventKind::TooLarge:
-          LogErrorThinned(oversizedFrames, "Frame too large: " + std::to_string(event.size));
-          return false;
-      }
-      return true;
-    }
-    int code = result < 0 ? LastSocketError() : 0;
-    if (result < 0 && IsInterruptedError(code)) continue;
-    // Only a failed receive can be a time-out; zero bytes means the sender closed.
-    bool timedOut = result < 0 && IsTimeoutError(code);
-    // After a time-out the parser keeps the part of the frame it has, and the next call
-    // goes on with the same frame.
-    switch (frameParser.Step()) {
-      case FrameStep::Header:
-        if (timedOut) {
-          LogInfo("WebSocket接收超时，可能设备息屏，继续等待...");
-          return true;
-        }
-        LogError("Failed to receive frame header, error: " + Code(code));
-        return false;
-      case FrameStep::ExtendedLength:
-        if (timedOut) LogInfo("WebSocket扩展长度接收超时，继续等待...");
-        return timedOut;
-      case FrameStep::MaskKey:
-        if (timedOut) LogInfo("WebSocket掩码接收超时，继续等待...");
-        return timedOut;
-      case FrameStep::Payload:
-        if (timedOut) LogInfo("WebSocket负载数据接收超时，继续等待...");
-        return timedOut;
-    }
-    return false;
-  }
-}
-
-bool WebSocketServer::SendPong(SocketHandle socket, const ByteBuffer& payload) {
-  ByteBuffer pongFrame = EncodeFrame(WS_OPCODE_PONG, true, payload);
-  return SendOnce(socket, pongFrame.data(), pongFrame.size()) == static_cast<long>(pongFrame.size());
-}
-
-void WebSocketServer::ProcessWebSocketFrame(const ByteBuffer& message) {
-  DispatchCastMessage(message, videoCallback, audioCallback);
 }
 
 }  // namespace orrin

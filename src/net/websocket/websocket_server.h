@@ -1,17 +1,19 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <list>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "net/accept_loop.h"
 #include "net/ipv4_network.h"
 #include "net/socket.h"
 #include "net/websocket/callbacks.h"
+#include "net/websocket/cast_message.h"
 #include "net/websocket/frame_parser.h"
+#include "net/websocket/sender_liveness.h"
 #include "support/bytes.h"
 #include "support/log_thinning.h"
 #include "support/receiver_metrics.h"
@@ -19,8 +21,8 @@
 namespace orrin {
 
 // The receiving end of the cast link: listens on one TCP port, serves one sender at a time,
-// performs the opening handshake, reads frames and hands the media of cast messages to the
-// callbacks.
+// performs the opening handshake, reads frames and hands the media of each sender's cast
+// messages to the hooks the opener gave for that sender.
 //
 // A new connection runs its handshake beside the current sender; only once the handshake has
 // succeeded does it replace the current one (which is closed and told `false` first). So a
@@ -29,7 +31,7 @@ namespace orrin {
 //
 // Threads: the accept loop and one thread per connection (the current sender's and those in
 // their handshake), all owned and joined here; once Stop returns none of them runs. Stop must
-// not be called from a callback (it joins the threads the callbacks run on).
+// not be called from a hook (it joins the threads the hooks run on).
 class WebSocketServer {
  public:
   explicit WebSocketServer(int port);
@@ -38,10 +40,8 @@ class WebSocketServer {
   WebSocketServer& operator=(const WebSocketServer&) = delete;
 
   // Set before Start, not while the server runs.
-  void SetVideoFrameCallback(FrameCallback callback);
-  void SetAudioFrameCallback(FrameCallback callback);
-  void SetConnectionCallback(ConnectionCallback callback);
-  void SetErrorCallback(ErrorCallback callback);
+  void SetSenderOpener(SenderOpener opener) { senderOpener = std::move(opener); }
+  void SetErrorCallback(ErrorCallback callback) { errorCallback = std::move(callback); }
 
   bool Start();
   void Stop();
@@ -52,6 +52,10 @@ class WebSocketServer {
   // The receive time-out of a connection: the deadline of the whole handshake request and
   // the SO_RCVTIMEO the frame reader runs under. 30000 ms; tests shorten it.
   void SetConnectionTimeout(int milliseconds) { receiveTimeoutMs = milliseconds; }
+
+  // When a silent sender is pinged and when it is let go (tests shorten them). The quiet
+  // line follows SetConnectionTimeout. Set before Start.
+  void SetSenderLiveness(SenderLiveness::Settings settings) { livenessSettings = settings; }
 
   // Off by default. With it, a newcomer whose handshake succeeds while another sender is
   // connected is refused with close status 1013 instead of taking over. Set before Start.
@@ -65,8 +69,6 @@ class WebSocketServer {
 
   static constexpr size_t MAX_PENDING_HANDSHAKES = 4;
 
-  std::string GenerateAcceptKey(const std::string& clientKey) const;
-
  private:
   // One accepted connection: in its handshake, the current sender, or being replaced. It
   // lives in a std::list so its thread can hold a reference while others come and go.
@@ -76,10 +78,15 @@ class WebSocketServer {
     std::string source;  // the address without the port
     bool announced = false;  // its connection line was written (the thread's start line follows it)
     std::thread thread;
-    std::atomic<bool> connected{false};  // `true` was reported and `false` not yet
+    // The sender's own reading state and the receiver's hooks for it: used by its thread only.
+    FrameParser frameParser;
+    SenderLiveness liveness;
+    SenderHooks hooks;
+    std::atomic<bool> connected{false};  // opened and not yet ended
     std::atomic<bool> ending{false};     // asked to end (replaced, or Stop)
     bool finished = false;               // its thread is done (guarded)
     bool evicted = false;                // closed for the pending bound (guarded)
+    bool answered = false;               // its handshake succeeded: no longer pending (guarded)
   };
 
   void ServerThread();
@@ -91,13 +98,16 @@ class WebSocketServer {
   void EndConnectionLocked(Connection& connection);
   void FinishConnection(Connection& connection);
   void ReapFinishedConnections();
-  void PauseAfterAcceptFailure();
 
   bool PerformHandshake(SocketHandle socket);
   bool PerformHandshakeUnguarded(SocketHandle socket);
-  bool ReceiveFrame(SocketHandle socket);
+  bool ReceiveFrame(Connection& connection);
+  enum class SenderWait { Readable, Quiet, Gone };
+  SenderWait WaitForSender(Connection& connection);
+  void StartLiveness(Connection& connection);
+  void DispatchMessage(Connection& connection, const ByteBuffer& message);
   bool SendPong(SocketHandle socket, const ByteBuffer& payload);
-  void ProcessWebSocketFrame(const ByteBuffer& message);
+  void SendCloseReply(SocketHandle socket, const ByteBuffer& received);
 
   int port;
   Socket serverSocket;
@@ -109,21 +119,23 @@ class WebSocketServer {
   Connection* current = nullptr;
   std::atomic<bool> running{false};
   std::thread serverThread;
-  FrameCallback videoCallback;
-  FrameCallback audioCallback;
-  ConnectionCallback connectionCallback;
+  SenderOpener senderOpener;
   ErrorCallback errorCallback;
 
   std::mutex lifecycleMutex;  // Start and Stop, one at a time
-  std::mutex pauseMutex;      // the accept loop's pause, cut short by Stop
-  std::condition_variable pauseWake;
+  AcceptLoop acceptLoop{running};
   std::atomic<int> receiveTimeoutMs{30000};
-  // The current sender's reader state: used only by the current sender's thread, which
-  // starts reading after the previous sender's thread has finished.
-  FrameParser frameParser;
+  SenderLiveness::Settings livenessSettings;
   bool holdCurrentSender = false;
   std::vector<Ipv4Network> allowedNetworks;
   ReceiverMetrics* metrics = nullptr;
+  // Anyone who can reach the port can fail a handshake or break a frame as often as they
+  // like: those lines are thinned, failed handshakes per source address.
+  CastMessageNotes messageNotes;
+  LogThinner handshakeFailures{100};
+  LogThinner handshakeFailedNotes{100};
+  LogThinner abandonedMessages{100};
+  LogThinner oversizedFrames{100};
   LogThinner outsiderLines{100};
   LogThinner evictionLines{100};
   LogThinner refusalLines{100};

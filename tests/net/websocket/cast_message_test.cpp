@@ -4,7 +4,6 @@
 
 #include <stdexcept>
 
-#include "support/log_thinning.h"
 #include "test_support/log_capture.h"
 #include "ws_test_support.h"
 
@@ -17,9 +16,10 @@ using test::Pattern;
 struct Dispatch {
   test::LogCapture log;
   std::vector<ByteBuffer> video, audio;
+  CastMessageNotes notes;
   void operator()(const ByteBuffer& message, bool withAudio = true) {
     DispatchCastMessage(
-        message, [this](const ByteBuffer& b) { video.push_back(b); },
+        notes, message, [this](const ByteBuffer& b) { video.push_back(b); },
         withAudio ? FrameCallback([this](const ByteBuffer& b) { audio.push_back(b); }) : FrameCallback());
   }
 };
@@ -74,7 +74,7 @@ TEST(CastMessage, UnknownTypesAreDumpedInHex) {
   EXPECT_EQ(lines[2].text, "数据前5字节: 07 00 00 00 01 ");
 
   d.log.Clear();
-  LogThinner::ResetAllForTesting();  // the next one would be thinned
+  d.notes.unknownTypes.Reset();  // the next one would be thinned
   ByteBuffer big = CastMessage(200, 0xABCDEF12, Pattern(995));
   d(big);
   EXPECT_TRUE(d.log.Contains("收到未知类型帧: 200, 数据大小: 1000"));
@@ -84,7 +84,8 @@ TEST(CastMessage, UnknownTypesAreDumpedInHex) {
 
 TEST(CastMessage, CallbackExceptionsPassThrough) {
   auto throwing = [](const ByteBuffer&) { throw std::runtime_error("decoder broke"); };
-  EXPECT_THROW(DispatchCastMessage(CastMessage(0, 0, {1}), throwing, {}), std::runtime_error);
+  CastMessageNotes notes;
+  EXPECT_THROW(DispatchCastMessage(notes, CastMessage(0, 0, {1}), throwing, {}), std::runtime_error);
 }
 
 }  // namespace

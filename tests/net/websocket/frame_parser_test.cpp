@@ -164,6 +164,16 @@ TEST(FrameWriter, PongFormsFollowThePayloadLength) {
   EXPECT_EQ(header64, (ByteBuffer{0x8A, 127, 0, 0, 0, 0, 0, 1, 0, 0}));
 }
 
+TEST(FrameWriter, CloseReplyEchoesSendableCodesOnly) {
+  EXPECT_EQ(CloseReplyPayload({}), (ByteBuffer{0x03, 0xE8}));                      // none: 1000
+  EXPECT_EQ(CloseReplyPayload({0x03, 0xE9, 'b', 'y', 'e'}), (ByteBuffer{0x03, 0xE9}));  // 1001, reason dropped
+  EXPECT_EQ(CloseReplyPayload({0x0F, 0xA0}), (ByteBuffer{0x0F, 0xA0}));            // 4000, private use
+  for (ByteBuffer bad : {ByteBuffer{0x03}, ByteBuffer{0x03, 0xED}, ByteBuffer{0x03, 0xEE}, ByteBuffer{0x03, 0xF7},
+                         ByteBuffer{0x00, 0x00}, ByteBuffer{0x07, 0xD0}, ByteBuffer{0x13, 0x88}}) {
+    EXPECT_EQ(CloseReplyPayload(bad), (ByteBuffer{0x03, 0xEA}));  // 1002
+  }
+}
+
 TEST(Unmask, WordWiseMatchesBytewiseAtEveryAlignmentAndLength) {
   const std::array<uint8_t, 4> key{0xA1, 0xB2, 0xC3, 0xD4};
   ByteBuffer storage = Pattern(128);

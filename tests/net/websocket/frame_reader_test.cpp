@@ -9,6 +9,7 @@
 #include "net/websocket/frame_writer.h"
 #include "net/websocket/websocket_server.h"
 #include "test_support/log_capture.h"
+#include "test_support/sender_callbacks.h"
 #include "ws_test_support.h"
 
 namespace orrin {
@@ -28,13 +29,14 @@ struct Connected {
   std::unique_ptr<WebSocketServer> server;
   std::unique_ptr<RawClient> client;
 
-  explicit Connected(int timeoutMs = 30000, FrameCallback videoCallback = {}) {
+  explicit Connected(int timeoutMs = 30000, FrameCallback videoCallback = {}, SenderLiveness::Settings liveness = {}) {
     server = std::make_unique<WebSocketServer>(0);
     server->SetConnectionTimeout(timeoutMs);
+    server->SetSenderLiveness(liveness);
     if (!videoCallback) videoCallback = [this](const ByteBuffer& b) { video(b); };
-    server->SetVideoFrameCallback(std::move(videoCallback));
-    server->SetAudioFrameCallback([this](const ByteBuffer& b) { audio(b); });
-    server->SetConnectionCallback([this](bool c, const std::string& i) { connections(c, i); });
+    server->SetSenderOpener(test::OpenerFor({.connection = [this](bool c, const std::string& i) { connections(c, i); },
+                                             .video = std::move(videoCallback),
+                                             .audio = [this](const ByteBuffer& b) { audio(b); }}));
     EXPECT_TRUE(server->Start());
     client = std::make_unique<RawClient>(server->ListeningPort());
     EXPECT_TRUE(client->Handshake());
@@ -123,20 +125,68 @@ TEST(FrameReader, TimeOutsInsideAFrameKeepTheFrame) {
   for (const auto& line : c.log.Lines()) EXPECT_FALSE(line.isError) << line.text;
 }
 
-TEST(FrameReader, CloseFrameEndsTheConnectionWithoutAReply) {
-  Connected c;
-  ASSERT_TRUE(c.client->Send(ClientFrame(WS_OPCODE_CLOSE, true, {0x03, 0xE8})));
-  EXPECT_TRUE(c.log.WaitFor("收到关闭帧"));
-  EXPECT_TRUE(c.client->Read(1, 2s).empty());
-  EXPECT_TRUE(c.client->WaitClosed());
-  EXPECT_TRUE(c.log.WaitFor("客户端处理线程已退出"));
+TEST(FrameReader, CloseFrameIsAnsweredWithItsStatusBeforeTheConnectionEnds) {
+  for (const auto& [sent, echoed] : {std::pair<ByteBuffer, ByteBuffer>{{0x0F, 0xA0, 'o', 'k'}, {0x0F, 0xA0}},
+                                     std::pair<ByteBuffer, ByteBuffer>{{}, {0x03, 0xE8}}}) {
+    Connected c;
+    ASSERT_TRUE(c.client->Send(ClientFrame(WS_OPCODE_CLOSE, true, sent)));
+    EXPECT_TRUE(c.log.WaitFor("收到关闭帧"));
+    ByteBuffer reply = c.client->Read(4, 2s);
+    EXPECT_EQ(reply, (ByteBuffer{0x88, 0x02, echoed[0], echoed[1]}));
+    EXPECT_TRUE(c.client->WaitClosed());
+    EXPECT_TRUE(c.log.WaitFor("客户端处理线程已退出"));
+  }
 }
 
-TEST(FrameReader, SenderClosingEndsTheConnectionAtTheNextHeader) {
-  Connected c;
-  c.client.reset();
-  EXPECT_TRUE(c.log.WaitFor("Failed to receive frame header, error: 0"));
-  EXPECT_TRUE(c.connections.WaitForCount(2));
+TEST(FrameReader, SenderClosingIsAnOrdinaryEndAndAResetAnError) {
+  Connected closing;
+  closing.client.reset();
+  EXPECT_TRUE(closing.log.WaitFor("Sender closed the connection"));
+  EXPECT_TRUE(closing.connections.WaitForCount(2));
+  for (const auto& line : closing.log.Lines()) EXPECT_FALSE(line.isError) << line.text;
+
+  Connected reset;
+  reset.client->Reset();
+  EXPECT_TRUE(reset.log.WaitFor("Failed to receive frame header, error: "));
+  EXPECT_TRUE(reset.connections.WaitForCount(2));
+  EXPECT_FALSE(reset.log.Contains("Sender closed the connection"));
+}
+
+// Pings of 5 bytes ("orrin") from the server, answered with a masked pong when `answer`.
+// Returns how many arrived in `time`.
+int ServePings(RawClient& client, std::chrono::milliseconds time, bool answer) {
+  const ByteBuffer ping = {0x89, 0x05, 'o', 'r', 'r', 'i', 'n'};
+  int pings = 0;
+  for (auto end = std::chrono::steady_clock::now() + time; std::chrono::steady_clock::now() < end;) {
+    ByteBuffer got = client.Read(ping.size(), 50ms);
+    if (got.empty()) continue;
+    EXPECT_EQ(got, ping);
+    if (got != ping) return pings;
+    ++pings;
+    if (answer) {
+      EXPECT_TRUE(client.Send(ClientFrame(WS_OPCODE_PONG, true, {'o', 'r', 'r', 'i', 'n'})));
+    }
+  }
+  return pings;
+}
+
+TEST(FrameReader, AnIdleSenderThatAnswersPingsStaysAndASilentOneIsLetGo) {
+  // Shortened: pings after 200 ms of silence, 100 ms apart, let go after 1 s unanswered.
+  Connected c(30000, {}, {200, 100, 1000, 30000});
+  ASSERT_TRUE(c.client->Send(ClientFrame(WS_OPCODE_BINARY, true, CastMessage(0, 1, {1}))));
+  ASSERT_TRUE(c.video.WaitForCount(1));
+  // Three times the limit with nothing but pongs: still connected, never a quiet line.
+  EXPECT_GE(ServePings(*c.client, 3s, true), 8);  // one each 200 ms of silence
+  EXPECT_EQ(c.connections.Events().size(), 1u);
+  EXPECT_FALSE(c.log.Contains("Sender gone"));
+  // Then nothing answers: pinged on, let go a second after the last pong, told `false`.
+  const auto silentFrom = std::chrono::steady_clock::now();
+  EXPECT_GE(ServePings(*c.client, 600ms, false), 3);
+  EXPECT_TRUE(c.log.WaitFor("Sender gone, connection closed: nothing heard from it for 1 s, pings unanswered"));
+  ASSERT_TRUE(c.connections.WaitForCount(2));
+  EXPECT_FALSE(c.connections.Events()[1].first);
+  EXPECT_LT(std::chrono::steady_clock::now() - silentFrom, 3s);
+  EXPECT_TRUE(c.client->WaitClosed());
 }
 
 TEST(FrameReader, ThrowingCallbackEndsTheConnectionAndTheNextSenderIsServed) {

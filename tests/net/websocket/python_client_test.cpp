@@ -7,6 +7,7 @@
 
 #include "net/websocket/websocket_server.h"
 #include "test_support/log_capture.h"
+#include "test_support/sender_callbacks.h"
 #include "ws_test_support.h"
 
 namespace orrin {
@@ -35,8 +36,8 @@ struct Server {
   test::ConnectionLog connections;
   WebSocketServer server{0};
   Server() {
-    server.SetVideoFrameCallback([this](const ByteBuffer& b) { video(b); });
-    server.SetConnectionCallback([this](bool c, const std::string& i) { connections(c, i); });
+    server.SetSenderOpener(test::OpenerFor({.connection = [this](bool c, const std::string& i) { connections(c, i); },
+                                            .video = [this](const ByteBuffer& b) { video(b); }}));
     EXPECT_TRUE(server.Start());
   }
 };
@@ -51,6 +52,14 @@ TEST(PythonClient, CompletesTheHandshakeAndGetsPongs) {
   EXPECT_NE(ping.output.find("pong"), std::string::npos) << ping.output;
   EXPECT_TRUE(s.log.WaitFor("收到关闭帧", 2));
   EXPECT_TRUE(s.connections.WaitForCount(4));
+}
+
+TEST(PythonClient, ClosingProperlyEndsInANormalClosure) {
+  Server s;
+  Outcome run = RunClient(s.server.ListeningPort(), "close");
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_NE(run.output.find("close code 1000"), std::string::npos) << run.output;
+  EXPECT_TRUE(s.connections.WaitForCount(2));
 }
 
 TEST(PythonClient, VideoMessageReachesTheCallbackWithoutItsHeader) {

@@ -7,6 +7,7 @@
 
 #include "net/websocket/websocket_server.h"
 #include "test_support/log_capture.h"
+#include "test_support/sender_callbacks.h"
 #include "ws_test_support.h"
 
 namespace orrin {
@@ -36,8 +37,8 @@ TEST(ServerThreads, RapidReplacementsLeaveNothingBehind) {
   test::ConnectionLog connections;
   {
     WebSocketServer server(0);
-    server.SetConnectionCallback([&](bool c, const std::string& i) { connections(c, i); });
-    server.SetVideoFrameCallback([](const ByteBuffer&) {});
+    server.SetSenderOpener(test::OpenerFor({.connection = [&](bool c, const std::string& i) { connections(c, i); },
+                                            .video = [](const ByteBuffer&) {}}));
     ASSERT_TRUE(server.Start());
     std::unique_ptr<RawClient> current;
     for (int i = 0; i < 200; ++i) {
@@ -51,6 +52,12 @@ TEST(ServerThreads, RapidReplacementsLeaveNothingBehind) {
     current.reset();
     // The last sender comes once all of them are handled: a handshake the server took in
     // late (a busy machine) would replace it, as any handshake that succeeds later does.
+    // Connections are accepted in order, so once a marker's handshake is answered every
+    // earlier one has a thread; once those are gone, none is left in the accept queue.
+    {
+      RawClient marker(server.ListeningPort());
+      ASSERT_TRUE(marker.Handshake());
+    }
     ASSERT_TRUE(test::Eventually([&] { return test::ThreadCount() == threads + 1; }, 30s));
     RawClient last(server.ListeningPort());
     ASSERT_TRUE(last.Handshake());
@@ -70,7 +77,7 @@ TEST(ServerThreads, ConnectAndResetCyclesLeaveNothingBehind) {
   test::ConnectionLog connections;
   {
     WebSocketServer server(0);
-    server.SetConnectionCallback([&](bool c, const std::string& i) { connections(c, i); });
+    server.SetSenderOpener(test::OpenerFor({.connection = [&](bool c, const std::string& i) { connections(c, i); }}));
     ASSERT_TRUE(server.Start());
     const std::string request = test::UpgradeRequest();
     for (int i = 0; i < 1000; ++i) {
@@ -98,7 +105,7 @@ TEST(ServerThreads, StopEndsBlockedReceivesPromptly) {
   test::ConnectionLog connections;
   for (bool handshake : {true, false}) {
     auto server = std::make_unique<WebSocketServer>(0);
-    server->SetConnectionCallback([&](bool c, const std::string& i) { connections(c, i); });
+    server->SetSenderOpener(test::OpenerFor({.connection = [&](bool c, const std::string& i) { connections(c, i); }}));
     ASSERT_TRUE(server->Start());
     RawClient client(server->ListeningPort());
     if (handshake) {
@@ -124,7 +131,7 @@ TEST(ServerThreads, ConnectionsArrivingDuringStopAreClosed) {
   test::ConnectionLog connections;
   for (int round = 0; round < 20; ++round) {
     WebSocketServer server(0);
-    server.SetConnectionCallback([&](bool c, const std::string& i) { connections(c, i); });
+    server.SetSenderOpener(test::OpenerFor({.connection = [&](bool c, const std::string& i) { connections(c, i); }}));
     ASSERT_TRUE(server.Start());
     int port = server.ListeningPort();
     std::atomic<bool> done{false};

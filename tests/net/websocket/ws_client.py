@@ -6,6 +6,7 @@ usage: ws_client.py PORT ACTION
   ping       send a ping with b"abc" and wait for its pong
   fragments  send one cast video message (time stamp 0xFFFFFFFF, 3000 content bytes) in
              three fragments
+  close      close with status 1000 and check that the server's close frame echoes it
 Prints what it did; exits non-zero on any failure.
 """
 import asyncio
@@ -31,6 +32,13 @@ async def main(port, action):
         elif action == "fragments":
             message = bytes([0, 0xFF, 0xFF, 0xFF, 0xFF]) + pattern(3000)
             await ws.send([message[:1000], message[1000:2000], message[2000:]])
+        elif action == "close":
+            await ws.close(code=1000, reason="done")
+            # Without the server's close frame the library reports 1006 (abnormal closure).
+            print(f"close code {ws.close_code}", flush=True)
+            if ws.close_code != 1000:
+                raise SystemExit(1)
+            return
         elif action != "handshake":
             raise SystemExit(f"unknown action {action}")
         # The server reads frames in order: a pong proves it has handled what came before.

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "media/picture_pacing.h"
+
+namespace orrin {
+
+// Which pictures of a sender are taken in, judged on the sender's own clock where it can be.
+//
+// Every cast message carries the sender's 4-byte time stamp. Over Wi-Fi, pictures sent
+// 33 ms apart arrive 15 ms and then 50 ms apart: spacing them by arrival would lose the
+// first of each bunched pair. So when the stamps are usable (they advance, and over a
+// second or more they keep within a factor of four of arrival time: milliseconds of some
+// clock), the intake grid (IntakeGate) runs on them; otherwise, and until that is known,
+// on arrival times.
+//
+// On the sender's clock the link's delay is visible too: the smallest (arrival − stamp)
+// seen is the link at its quickest, and how far a picture lies behind it is how late it
+// came. After a stall, pictures sent over its length arrive late together: each one that is
+// more than `lateMs` late is passed over for the ones behind it, so the newest wins and the
+// screen never shows the past while the present is already arriving. Something is always
+// shown though: no picture is passed over once four times `lateMs` went by without one.
+//
+// Used by one sender's thread at a time; Reset for a new sender.
+class SenderClockIntake {
+ public:
+  explicit SenderClockIntake(int64_t intervalNs, int64_t lateNs = 50'000'000);
+
+  enum class Verdict { Take, TooSoon, Late };
+  Verdict Judge(uint32_t senderStampMs, int64_t arrivalNs);
+  bool Accept(uint32_t senderStampMs, int64_t arrivalNs) { return Judge(senderStampMs, arrivalNs) == Verdict::Take; }
+
+  // True while the stamps are in use.
+  bool OnSenderClock() const { return usable_; }
+  void Reset();
+
+ private:
+  void Reanchor(int64_t stampNs, int64_t arrivalNs);
+
+  int64_t intervalNs_;
+  int64_t lateNs_;
+  IntakeGate arrivalGate_;
+  IntakeGate senderGate_;
+  std::optional<uint32_t> lastStamp_;
+  int64_t stampNs_ = 0;  // the stamps unwrapped, in nanoseconds
+  int64_t anchorStampNs_ = 0;
+  int64_t anchorArrivalNs_ = 0;
+  bool usable_ = false;
+  // The smallest arrival − stamp over the last two windows of FLOOR_WINDOW: the link at
+  // its quickest lately (a link whose delay grew for good is followed within seconds).
+  std::optional<int64_t> floorNs_;
+  std::optional<int64_t> windowFloorNs_;
+  int64_t windowStartNs_ = 0;
+  std::optional<int64_t> lastTakenNs_;
+};
+
+}  // namespace orrin
