@@ -2,6 +2,7 @@
 
 #include <array>
 #include <charconv>
+#include <cstdio>
 #include <utility>
 
 #include "net/socket_platform.h"
@@ -83,6 +84,30 @@ bool ParseShareEndpoint(std::string_view text, std::string& address, int& port, 
   address = host;
   port = number;
   return true;
+}
+
+std::string HttpDate(int64_t unixSeconds) {
+  static constexpr const char* DAYS[] = {"Thu", "Fri", "Sat", "Sun", "Mon", "Tue", "Wed"};  // 1970-01-01: Thursday
+  static constexpr const char* MONTHS[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                           "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  int64_t days = unixSeconds >= 0 ? unixSeconds / 86400 : (unixSeconds - 86399) / 86400;
+  const int64_t secondOfDay = unixSeconds - days * 86400;
+  const char* weekday = DAYS[((days % 7) + 7) % 7];
+  // Days to a civil date (proleptic Gregorian), counted in 400-year eras from 0000-03-01.
+  days += 719468;
+  const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const int64_t dayOfEra = days - era * 146097;
+  const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const int64_t shiftedMonth = (5 * dayOfYear + 2) / 153;  // 0 = March
+  const int64_t day = dayOfYear - (153 * shiftedMonth + 2) / 5 + 1;
+  const int64_t month = shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9;
+  const int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+  char text[40];
+  std::snprintf(text, sizeof text, "%s, %02d %s %04lld %02d:%02d:%02d GMT", weekday, static_cast<int>(day),
+                MONTHS[month - 1], static_cast<long long>(year), static_cast<int>(secondOfDay / 3600),
+                static_cast<int>(secondOfDay / 60 % 60), static_cast<int>(secondOfDay % 60));
+  return text;
 }
 
 std::string ShareTokenProblem(std::string_view token) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -54,6 +55,10 @@ std::optional<std::string_view> CookieValue(std::string_view cookie, std::string
 // "[ADDR:]PORT" of --share: a dotted IPv4 address (none: every interface) and a port from 1
 // to 65535. False with `why` set otherwise.
 bool ParseShareEndpoint(std::string_view text, std::string& address, int& port, std::string& why);
+
+// The Date header's text for `unixSeconds` ("Sun, 06 Nov 1994 08:49:37 GMT"), computed
+// without gmtime(), whose one static result civetweb's own Date would share between threads.
+std::string HttpDate(int64_t unixSeconds);
 
 // Empty when `token` may be used; otherwise why not. Tokens are 1 to 128 characters that
 // need no escaping in an address: letters, digits and "-._~".

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <ctime>
 #include <thread>
 
 #include "media/cast_stats.h"
@@ -232,6 +233,8 @@ bool ShareServer::SendHeaders(mg_connection* conn, const ShareDecision& decision
   mg_response_header_add(conn, "X-Content-Type-Options", "nosniff", -1);
   mg_response_header_add(conn, "Content-Security-Policy", CONTENT_SECURITY_POLICY, -1);
   mg_response_header_add(conn, "Referrer-Policy", "no-referrer", -1);
+  const std::string date = HttpDate(static_cast<int64_t>(std::time(nullptr)));
+  mg_response_header_add(conn, "Date", date.c_str(), -1);
   if (decision.setTokenCookie) {
     const std::string cookie =
         std::string(SHARE_TOKEN_COOKIE) + "=" + options_.token + "; Path=/; HttpOnly; SameSite=Strict";

@@ -87,6 +87,14 @@ TEST(ShareRequestTest, ComparisonsAndValuesAndOptions) {
   }
 }
 
+TEST(ShareRequestTest, DatesAreWrittenAsHttpWantsThem) {
+  EXPECT_EQ(HttpDate(0), "Thu, 01 Jan 1970 00:00:00 GMT");
+  EXPECT_EQ(HttpDate(784111777), "Sun, 06 Nov 1994 08:49:37 GMT");
+  EXPECT_EQ(HttpDate(951782400), "Tue, 29 Feb 2000 00:00:00 GMT");
+  EXPECT_EQ(HttpDate(4102444799), "Thu, 31 Dec 2099 23:59:59 GMT");
+  EXPECT_EQ(HttpDate(4107542399), "Sun, 28 Feb 2100 23:59:59 GMT");  // 2100 has no 29 February
+}
+
 TEST(ViewerQueueTest, AFullQueueLosesItsOldestAndCloseWakesTheReader) {
   ViewerQueue<int> queue(2);
   EXPECT_TRUE(queue.Push(1));
