@@ -134,7 +134,9 @@ TEST_F(ShareServerTest, StopEndsStreamsIdlersAndTricklersAtOnce) {
   for (int i = 0; i < 50; ++i) server->hub().Picture(jpeg, i);
   const auto start = std::chrono::steady_clock::now();
   server->Stop();
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+  // Well under the 2 s civetweb's own listener takes to notice a stop, with room for a busy
+  // machine (and Wine) to be slow.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
   EXPECT_TRUE(reading.WaitClosed(2s));
 }
 

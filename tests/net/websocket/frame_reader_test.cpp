@@ -2,6 +2,8 @@
 // inside a frame leave the stream intact.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <memory>
 #include <stdexcept>
 
@@ -145,6 +147,10 @@ TEST(FrameReader, SenderClosingIsAnOrdinaryEndAndAResetAnError) {
   EXPECT_TRUE(closing.connections.WaitForCount(2));
   for (const auto& line : closing.log.Lines()) EXPECT_FALSE(line.isError) << line.text;
 
+#ifdef _WIN32
+  // Wine closes a socket with a zero linger in order, without a reset: nothing to tell apart.
+  if (std::getenv("WINELOADER") != nullptr || std::getenv("WINEPREFIX") != nullptr) return;
+#endif
   Connected reset;
   reset.client->Reset();
   EXPECT_TRUE(reset.log.WaitFor("Failed to receive frame header, error: "));
