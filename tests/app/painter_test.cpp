@@ -5,6 +5,8 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <utility>
+#include <vector>
 
 #include "app/font_set.h"
 #include "sdl_test_env.h"
@@ -50,6 +52,7 @@ class PainterTest : public testing::Test {
     input.connected = isConnected;
     input.screenActive = isScreenActive;
     input.fullscreen = isFullscreen;
+    input.host = host_.address.empty() ? nullptr : &host_;
     painter_->Paint(input);
     painter_->EndFrame();
     SDL_RenderFlush(renderer_.get());
@@ -60,6 +63,7 @@ class PainterTest : public testing::Test {
   bool isConnected = false;
   bool isScreenActive = true;
   bool isFullscreen = false;
+  HostIdentity host_;  // read from this machine while empty
 
   SDL_Color Pixel(int x, int y) const {
     const auto* p = static_cast<const uint8_t*>(surface_->pixels) + y * surface_->pitch + x * 4;
@@ -212,6 +216,34 @@ TEST_F(PainterTest, TextScreensHaveTheirBackgroundTitleAndLineColours) {
     EXPECT_EQ(CountColour(website, 0, 620, 1000, 660) > 0, waiting);
     EXPECT_EQ(CountColour(website, 0, 0, 1000, 620), 0);
   }
+}
+
+TEST_F(PainterTest, TheWaitingScreenNamesTheAddressItIsGiven) {
+  // Pixels of the IP band, then of the device band, as they are drawn.
+  const auto bands = [&] {
+    std::vector<uint32_t> ip;
+    std::vector<uint32_t> device;
+    for (int y = 330; y < 370; ++y) {
+      for (int x = 0; x < 1000; ++x) {
+        const SDL_Color c = Pixel(x, y);
+        ip.push_back(c.r << 16 | c.g << 8 | c.b);
+        const SDL_Color d = Pixel(x, y - 50);
+        device.push_back(d.r << 16 | d.g << 8 | d.b);
+      }
+    }
+    return std::make_pair(ip, device);
+  };
+  host_ = HostIdentity{"desk", "192.168.1.20"};
+  Paint(1000, 700);
+  const auto before = bands();
+  host_.address = "10.0.0.5";
+  Paint(1000, 700);
+  const auto after = bands();
+  EXPECT_NE(before.first, after.first);
+  EXPECT_EQ(before.second, after.second);
+  host_.address = "192.168.1.20";
+  Paint(1000, 700);
+  EXPECT_EQ(bands(), before);
 }
 
 TEST_F(PainterTest, ScreenOffWinsOverAHeldPicture) {
