@@ -3,6 +3,7 @@
 #include <future>
 #include <string>
 
+#include "app/display_scale.h"
 #include "app/fixed_texts.h"
 #include "app/key_bindings.h"
 #include "app/renderer_choice.h"
@@ -40,6 +41,7 @@ MainWindow::MainWindow(std::function<void()> stopServices, WindowOptions options
                        std::function<HostIdentity()> readHost)
     : stopServices_(std::move(stopServices)),
       options_(options),
+      screenSaver_(options.keepScreenOn),
       frame_(options),
       mainThread_(std::this_thread::get_id()),
       host_(std::move(readHost)) {
@@ -73,8 +75,8 @@ bool MainWindow::Create() {
     LogInfo(std::string("Renderer: ") + info.name +
             (PresentsOnRefresh(renderer_.get()) ? " (presents on the display's refresh)" : ""));
   }
-  fonts_ = FontSet::Open();
   painter_ = std::make_unique<Painter>(renderer_.get(), &fonts_);
+  FollowDrawScale();
   painter_->SetKeepAspect(options_.keepAspect);
 
   // Title check: the window system takes a UTF-8 title and gives back what it holds.
@@ -344,7 +346,9 @@ void MainWindow::PaintNow() {
     input.timed = shown_->stats().Enabled();
   }
   const int64_t start = input.timed ? NowNs() : 0;
+  FollowDrawScale();
   painter_->Paint(input);
+  screenSaver_.PictureShown(painter_->showedPicture());
   // The sender's next picture is decoded for the area this one was drawn into.
   if (shown_) shown_->SetDrawArea(painter_->drawArea());
   if (tools_.overlayShown()) painter_->DrawOverlay(OverlayLines(tools_.Facts(*painter_, shown_.get())));
@@ -362,6 +366,19 @@ void MainWindow::PaintNow() {
     shown_->stats().PictureShown(upload.uploadMs, drawMs,
                                  upload.receivedNs != 0 ? static_cast<double>(presented - upload.receivedNs) / 1e6 : 0);
   }
+}
+
+void MainWindow::FollowDrawScale() {
+  int windowWidth = 0;
+  int drawableWidth = 0;
+  SDL_GetWindowSize(frame_.window(), &windowWidth, nullptr);
+  SDL_GetRendererOutputSize(renderer_.get(), &drawableWidth, nullptr);
+  const double scale = DrawScale(frame_.desktopScale(), windowWidth, drawableWidth);
+  if (scale == fonts_.scale) return;
+  // Said when it is not the plain 96 dpi one, and on every change.
+  if (scale != 1.0 || fonts_.scale != 0) LogInfo("Texts and layout drawn at scale " + ScaleText(scale));
+  fonts_ = FontSet::Open(scale);
+  painter_->SetScale(scale);
 }
 
 void MainWindow::BeginClose() {

@@ -13,6 +13,7 @@
 #include "app/font_set.h"
 #include "app/main_thread_queue.h"
 #include "app/painter.h"
+#include "app/screen_saver.h"
 #include "app/sdl_handles.h"
 #include "app/window_frame.h"
 #include "app/window_options.h"
@@ -102,12 +103,16 @@ class MainWindow {
   void ToggleFullscreen();
   void BeginClose();
   void StartStopThread();
+  // Reopens the fonts and rescales the painter when the drawing scale has changed (a
+  // window moved to a display of another scale).
+  void FollowDrawScale();
   void DismissPanel();
   void RunPostedCalls();
   void CheckHost();
 
   std::function<void()> stopServices_;
   WindowOptions options_;
+  ScreenSaver screenSaver_;  // follows what each paint shows
   WindowFrame frame_;
   std::thread::id mainThread_;
   Uint32 eventBase_ = 0;  // timer, posted call, close request, end of loop

@@ -14,13 +14,16 @@
 #include "app/fixed_texts.h"
 #include "app/main_window.h"
 #include "app/platform_start.h"
+#include "app/screen_saver.h"
 #include "app/sdl_log.h"
 #include "app/services.h"
 #include "app/signal_watcher.h"
 #include "app/stats_reporter.h"
+#include "app/video_driver.h"
 #include "media/audio_playback.h"
 #include "media/cast_session.h"
 #include "media/cast_stats.h"
+#include "media/session_registry.h"
 #include "record/recorder.h"
 #include "support/host_identity.h"
 #include "support/host_watch.h"
@@ -74,6 +77,7 @@ class Receiver {
   // Outlives the services: the sessions hand it what they receive.
   Recorder recorder_;
   CastRun run_;
+  SessionRegistry sessions_;
   StatsReporter statsReporter_;
   // The window while it exists. Set and cleared on the main thread while no server runs;
   // read by the server's threads when a sender arrives.
@@ -91,11 +95,15 @@ SenderHooks Receiver::OpenSession(const std::string& clientInfo) {
   MainWindow* shownIn = window();
   auto session = std::make_shared<CastSession>(clientInfo, run_, shownIn ? WindowSink(shownIn) : ScreenSink{},
                                                std::move(sinks));
+  sessions_.Add(session);
   session->Start();
   SenderHooks hooks;
   hooks.video = [session](const ByteBuffer& jpeg, uint32_t stamp) { session->OnVideoFrame(jpeg, stamp); };
   hooks.audio = [session](const ByteBuffer& pcm) { session->OnAudioFrame(pcm); };
-  hooks.ended = [session] { session->End(); };
+  hooks.ended = [this, session] {
+    session->End();
+    sessions_.Remove(session.get());
+  };
   return hooks;
 }
 
@@ -252,8 +260,12 @@ int RunReceiver(const std::vector<std::string>& args) {
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
   SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "linear");
+  PrepareScreenSaverHints();
+  const VideoDriverPlan video = PrepareVideoDriver();
   std::string noDisplay;
-  if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER | SDL_INIT_EVENTS) != 0) {
+  if (video.windowless) {
+    noDisplay = "no Wayland seat";
+  } else if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER | SDL_INIT_EVENTS) != 0) {
     noDisplay = SDL_GetError();
   } else if (!IsRealDisplayDriver(SDL_GetCurrentVideoDriver(), std::getenv("SDL_VIDEODRIVER"))) {
     noDisplay = "no X11 or Wayland display";
@@ -264,6 +276,7 @@ int RunReceiver(const std::vector<std::string>& args) {
             "); running without a window: cast link and discovery only, stop with Ctrl+C or SIGTERM");
     return receiver.RunWithoutWindow();
   }
+  ReportVideoDriver(SDL_GetCurrentVideoDriver(), video);
   if (TTF_Init() != 0) LogError(std::string("TTF_Init failed: ") + TTF_GetError());
   const int exitCode = receiver.RunWithWindow();
   TTF_Quit();

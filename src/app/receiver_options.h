@@ -24,7 +24,7 @@ struct ReceiverOptions {
   bool hold = false;      // --hold: a casting sender is not replaced by a newcomer
   std::vector<Ipv4Network> allow;  // --allow CIDR[,CIDR...]: only these networks; empty: all
   std::string record;     // --record FILE: every sender into FILE (later ones FILE-2, ...)
-  WindowOptions window;   // --fullscreen, --keep-aspect, --always-on-top, --display N
+  WindowOptions window;   // --fullscreen, --keep-aspect, --always-on-top, --display N, --no-screensaver
 };
 
 // Null with `error` set (one short line) for an option it does not know or a bad value.

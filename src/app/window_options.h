@@ -10,6 +10,7 @@ struct WindowOptions {
   bool keepAspect = false;    // letterbox in full screen as in a window, instead of stretching
   bool alwaysOnTop = false;
   std::optional<int> display;  // the monitor for the first window and full screen
+  bool keepScreenOn = false;  // hold the screen saver off for the whole run, not only while pictures show
 };
 
 }  // namespace orrin
