@@ -343,7 +343,7 @@ void MainWindow::PaintNow() {
     input.picture = &shown_->picture();
     input.connected = shown_->connected();
     input.screenActive = shown_->screenActive();
-    input.timed = shown_->stats().Enabled();
+    input.timed = shown_->stats().TimingWanted();
   }
   const int64_t start = input.timed ? NowNs() : 0;
   FollowDrawScale();

@@ -17,6 +17,7 @@
 #include "app/screen_saver.h"
 #include "app/sdl_log.h"
 #include "app/services.h"
+#include "app/shared_view.h"
 #include "app/signal_watcher.h"
 #include "app/stats_reporter.h"
 #include "app/video_driver.h"
@@ -51,6 +52,17 @@ class Receiver {
     if (!options.record.empty()) recorder_.StartToFile(options.record);
   }
 
+  // --share: false when its port cannot be had (a start-up failure, logged).
+  bool StartSharedView() {
+    bool failed = false;
+    share_ = orrin::StartSharedView(options_, metrics_, audio_, recorder_, failed);
+    if (share_) {
+      stats_.SetMetrics(&metrics_);
+      services_.SetMetrics(&metrics_);
+    }
+    return !failed;
+  }
+
   // No display (a server, a container, an SSH session): the cast link, discovery, decoding
   // and sound still work, so keep serving until asked to stop.
   int RunWithoutWindow();
@@ -72,6 +84,7 @@ class Receiver {
 
   const ReceiverOptions& options_;
   // Declared before everything that records into them or plays into them.
+  ReceiverMetrics metrics_;
   CastStats stats_;
   AudioPlayback audio_{&stats_};
   // Outlives the services: the sessions hand it what they receive.
@@ -83,6 +96,8 @@ class Receiver {
   // read by the server's threads when a sender arrives.
   std::mutex windowMutex_;
   MainWindow* window_ = nullptr;
+  // --share; stopped after the services, so no session feeds it once it is gone.
+  std::unique_ptr<ShareServer> share_;
   Services services_;  // last: stopped first, so no sender outlives what it uses
 };
 
@@ -92,6 +107,7 @@ SenderHooks Receiver::OpenSession(const std::string& clientInfo) {
   CastSink sound;
   sound.sound = [this](CastSession&, const ByteBuffer& pcm, int64_t) { audio_.OnAudioFrame(pcm); };
   sinks.push_back(std::move(sound));
+  if (share_) sinks.push_back(ShareSink(share_->hub()));
   MainWindow* shownIn = window();
   auto session = std::make_shared<CastSession>(clientInfo, run_, shownIn ? WindowSink(shownIn) : ScreenSink{},
                                                std::move(sinks));
@@ -255,6 +271,7 @@ int RunReceiver(const std::vector<std::string>& args) {
   // the watcher instead of killing the process.
   BlockStopSignals();
   Receiver receiver(*options);
+  if (!receiver.StartSharedView()) return 1;
 
   RouteSdlLogThroughOurs();
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");

@@ -24,6 +24,9 @@ struct ReceiverOptions {
   bool hold = false;      // --hold: a casting sender is not replaced by a newcomer
   std::vector<Ipv4Network> allow;  // --allow CIDR[,CIDR...]: only these networks; empty: all
   std::string record;     // --record FILE: every sender into FILE (later ones FILE-2, ...)
+  int sharePort = 0;         // --share [ADDR:]PORT: the shared view over HTTP; 0: none
+  std::string shareAddress;  // its IPv4 address; empty: every interface
+  std::string shareToken;    // --share-token TOKEN: viewers must bring it
   WindowOptions window;   // --fullscreen, --keep-aspect, --always-on-top, --display N, --no-screensaver
 };
 
