@@ -37,12 +37,14 @@ int Utf16Length(const std::string& utf8) {
 
 }  // namespace
 
-MainWindow::MainWindow(std::function<void()> stopServices, WindowOptions options)
+MainWindow::MainWindow(std::function<void()> stopServices, WindowOptions options,
+                       std::function<HostIdentity()> readHost)
     : stopServices_(std::move(stopServices)),
       options_(options),
       screenSaver_(options.keepScreenOn),
       frame_(options),
-      mainThread_(std::this_thread::get_id()) {
+      mainThread_(std::this_thread::get_id()),
+      host_(std::move(readHost)) {
   eventBase_ = SDL_RegisterEvents(EVENT_COUNT);
   queue_ = std::make_shared<MainThreadQueue>(eventBase_ + POSTED_CALL_EVENT);
 }
@@ -106,7 +108,7 @@ bool MainWindow::StartScreenCheckTimer() {
 bool MainWindow::Post(std::function<void()> call) { return queue_->Post(std::move(call)); }
 
 void MainWindow::ShowErrorBox(const std::string& caption, const std::string& text) {
-  MessagePanel panel{caption, text, true};
+  MessagePanel panel{caption, text, true, {}};
   if (std::this_thread::get_id() == mainThread_) {
     ShowModalPanel(std::move(panel));
     return;
@@ -148,6 +150,7 @@ void MainWindow::ScreenOn(const CastSession* session) {
 }
 
 void MainWindow::ShowPanel(MessagePanel panel) {
+  if (panel.compose) panel.text = panel.compose(host_.current());
   panels_.push_back(std::move(panel));
   needsPaint_ = true;
 }
@@ -315,6 +318,17 @@ void MainWindow::ScreenCheck(uint32_t now) {
     SetTitle(ScreenOffTitle());
     needsPaint_ = true;
   }
+  CheckHost();
+}
+
+void MainWindow::CheckHost() {
+  // Nothing repaints a waiting window by itself: a new address would stay unseen until
+  // someone moved it.
+  if (!host_.Check()) return;
+  for (MessagePanel& panel : panels_) {
+    if (panel.compose) panel.text = panel.compose(host_.current());
+  }
+  needsPaint_ = true;
 }
 
 void MainWindow::PaintNow() {
@@ -324,6 +338,7 @@ void MainWindow::PaintNow() {
   if (shown_) shown_->RepaintTaken();  // before the picture is read: one stored after this asks again
   PaintInput input;
   input.fullscreen = frame_.fullscreen();
+  input.host = &host_.current();
   if (shown_) {
     input.picture = &shown_->picture();
     input.connected = shown_->connected();

@@ -18,6 +18,7 @@
 #include "app/window_frame.h"
 #include "app/window_options.h"
 #include "media/cast_session.h"
+#include "support/host_watch.h"
 
 namespace orrin {
 
@@ -28,8 +29,10 @@ class MainWindow {
  public:
   static constexpr uint32_t SCREEN_CHECK_INTERVAL_MS = 1000;
 
-  // `stopServices` runs on the stop thread when the window closes.
-  explicit MainWindow(std::function<void()> stopServices, WindowOptions options = {});
+  // `stopServices` runs on the stop thread when the window closes. `readHost` tells the
+  // machine's name and address; the screen check asks it every second.
+  explicit MainWindow(std::function<void()> stopServices, WindowOptions options = {},
+                      std::function<HostIdentity()> readHost = ReadHostIdentity);
   ~MainWindow();
   MainWindow(const MainWindow&) = delete;
   MainWindow& operator=(const MainWindow&) = delete;
@@ -87,6 +90,8 @@ class MainWindow {
   bool needsPaint() const { return needsPaint_; }
   std::optional<int64_t> pictureDue() const { return pictureDueNs_; }
   size_t panelCount() const { return panels_.size(); }
+  const MessagePanel* topPanel() const { return panels_.empty() ? nullptr : &panels_.back(); }
+  const HostIdentity& host() const { return host_.current(); }
   const CastSession* shownSession() const { return shown_.get(); }
   SDL_Window* window() const { return frame_.window(); }
   SDL_Renderer* renderer() const { return renderer_.get(); }
@@ -103,6 +108,7 @@ class MainWindow {
   void FollowDrawScale();
   void DismissPanel();
   void RunPostedCalls();
+  void CheckHost();
 
   std::function<void()> stopServices_;
   WindowOptions options_;
@@ -117,6 +123,7 @@ class MainWindow {
   CastTools tools_;
   std::shared_ptr<CastSession> shown_;  // the sender on screen, null while nobody casts
   SDL_TimerID timer_ = 0;
+  HostWatch host_;
   std::vector<MessagePanel> panels_;
   SDL_Rect okButton_{0, 0, 0, 0};
   bool needsPaint_ = false;

@@ -7,9 +7,7 @@
 #include "app/display_scale.h"
 #include "media/cast_stats.h"
 #include "app/fixed_texts.h"
-#include "support/host_identity.h"
 #include "support/log.h"
-#include "support/utf8.h"
 
 namespace orrin {
 
@@ -146,7 +144,7 @@ void Painter::Paint(const PaintInput& input) {
   if (mode == DisplayMode::Picture) {
     DrawPicture(width, height, fullscreen);
   } else {
-    DrawTextScreen(mode, width, height);
+    DrawTextScreen(mode, width, height, input.host);
   }
 }
 
@@ -186,7 +184,7 @@ void Painter::DrawCentredLine(TTF_Font* font, SDL_Color colour, const std::strin
   SDL_RenderCopy(renderer_, image->texture.get(), nullptr, &target);
 }
 
-void Painter::DrawTextScreen(DisplayMode mode, int width, int height) {
+void Painter::DrawTextScreen(DisplayMode mode, int width, int height, const HostIdentity* host) {
   TTF_Font* titleFont = fonts_ != nullptr ? fonts_->title.get() : nullptr;
   TTF_Font* textFont = fonts_ != nullptr ? fonts_->text.get() : nullptr;
   switch (mode) {
@@ -206,12 +204,12 @@ void Painter::DrawTextScreen(DisplayMode mode, int width, int height) {
       Fill(renderer_, BLACK, nullptr);
       DrawCentredLine(titleFont, CONNECTION_TITLE, BASE_TITLE, width, S(50), S(150));
       DrawCentredLine(textFont, WHITE, "等待投屏连接...", width, S(180), S(220));
-      // Asked on every paint: a renamed host or a new DHCP lease shows without a restart.
-      // From the interfaces only: a resolver waiting for DNS would freeze the window.
-      const std::string computerName = SanitizeUtf8(GetLocalComputerName());
-      const std::string localIP = SanitizeUtf8(GetInterfaceIPAddress());
-      DrawCentredLine(textFont, GREY, "设备: " + DeviceName(computerName), width, S(280), S(320));
-      DrawCentredLine(textFont, GREY, "IP: " + localIP, width, S(330), S(370));
+      // The window's watch reads it every second, so a renamed host or a new DHCP lease
+      // shows without a restart. From the interfaces only: a resolver waiting for DNS would
+      // freeze the window.
+      const HostIdentity identity = host != nullptr ? *host : ReadHostIdentity();
+      DrawCentredLine(textFont, GREY, "设备: " + DeviceName(identity.computerName), width, S(280), S(320));
+      DrawCentredLine(textFont, GREY, "IP: " + identity.address, width, S(330), S(370));
       DrawCentredLine(textFont, WEBSITE, std::string("Tavoli官网地址: ") + WEBSITES, width, height - S(80),
                       height - S(40));
       break;

@@ -3,6 +3,7 @@
 #include <SDL.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "media/decode_scale.h"
 #include "media/display_state.h"
 #include "media/picture_slot.h"
+#include "support/host_watch.h"
 
 namespace orrin {
 
@@ -25,6 +27,8 @@ struct MessagePanel {
   std::string caption;
   std::string text;
   bool isError = false;
+  // Set when the text names this machine: it is written again when the name or address changes.
+  std::function<std::string(const HostIdentity&)> compose;
 };
 
 // What one paint pass shows: the sender's picture slot (null while nobody casts) and its
@@ -35,6 +39,7 @@ struct PaintInput {
   bool screenActive = true;
   bool fullscreen = false;  // stretches the picture over the screen unless the aspect is kept
   bool timed = false;       // statistics are on: time the upload
+  const HostIdentity* host = nullptr;  // the waiting screen's name and address; read anew when null
 };
 
 // Draws one frame of the window into a renderer, in the renderer's output pixels. Owns the
@@ -89,7 +94,7 @@ class Painter {
   bool UploadNewPicture(const PictureSlot* slot, bool timed);  // true while a picture is held
   void UploadLocked(const Picture& picture, bool timed);
   void DrawPicture(int width, int height, bool fullscreen);
-  void DrawTextScreen(DisplayMode mode, int width, int height);
+  void DrawTextScreen(DisplayMode mode, int width, int height, const HostIdentity* host);
   // One image per line from (x, y) down, each centred in its line and cut at `maxWidth`.
   void DrawLines(const std::vector<const TextImage*>& images, int x, int y, int lineHeight, int maxWidth);
   void DrawCentredLine(TTF_Font* font, SDL_Color colour, const std::string& text, int width, int top,

@@ -4,6 +4,7 @@
 #include <SDL_ttf.h>
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <iostream>
@@ -26,6 +27,7 @@
 #include "media/session_registry.h"
 #include "record/recorder.h"
 #include "support/host_identity.h"
+#include "support/host_watch.h"
 #include "support/log.h"
 #include "support/utf8.h"
 #include "support/version.h"
@@ -164,8 +166,16 @@ int Receiver::RunWithoutWindow() {
   LogInfo("投屏接收端已启动，设备名称: " + DeviceName(GetLocalComputerName()) + "，IP地址: " + GetLocalIPAddress() +
           "，WebSocket端口: " + std::to_string(WEBSOCKET_PORT));
   {
+    // The log is all a windowless receiver shows: a new address (another network, a new
+    // DHCP lease) gets its line there within a second.
+    HostWatch host;
     std::unique_lock<std::mutex> lock(mutex);
-    stopRequested.wait(lock, [&] { return stop; });
+    while (!stopRequested.wait_for(lock, std::chrono::milliseconds(MainWindow::SCREEN_CHECK_INTERVAL_MS),
+                                   [&] { return stop; })) {
+      lock.unlock();
+      host.Check();
+      lock.lock();
+    }
   }
   StopServices();
   return 0;
@@ -198,15 +208,18 @@ int Receiver::RunWithWindow() {
     StopServices();
     return 1;
   }
-  const std::string info =
-      StartupInfoText(SanitizeUtf8(GetLocalComputerName()), SanitizeUtf8(GetInterfaceIPAddress()), WEBSOCKET_PORT);
+  const auto compose = [](const HostIdentity& host) {
+    return StartupInfoText(host.computerName, host.address, WEBSOCKET_PORT);
+  };
+  const std::string info = compose(window.host());
   // The box closes by itself when the first picture comes: its text stays in the log.
   for (size_t start = 0; start < info.size();) {
     const size_t end = std::min(info.find('\n', start), info.size());
     if (end > start) LogInfo(info.substr(start, end - start));
     start = end + 1;
   }
-  window.ShowPanel(MessagePanel{CLIENT_NAME, info, false});
+  // A new address rewrites the box while it is open.
+  window.ShowPanel(MessagePanel{CLIENT_NAME, info, false, compose});
   return window.RunEventLoop();
 }
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <thread>
 
 #include "app/window_placement.h"
@@ -164,6 +165,48 @@ TEST_F(MainWindowTest, ScreenCheckTurnsTheScreenOffOnceAfterMoreThanThreeSeconds
   EXPECT_FALSE(next->screenActive());
 }
 
+TEST_F(MainWindowTest, ANewAddressRepaintsTheWaitingScreenAndRewritesTheInformationBox) {
+  HostIdentity host{"desk", "192.168.1.20"};
+  std::mutex hostMutex;  // the timer's events are handled here, but keep the reader honest
+  auto read = [&] {
+    std::lock_guard<std::mutex> lock(hostMutex);
+    return host;
+  };
+  window_ = std::make_unique<MainWindow>([] {}, WindowOptions{}, read);
+  ASSERT_TRUE(window_->Create());
+  const auto compose = [](const HostIdentity& h) { return h.computerName + "@" + h.address; };
+  window_->ShowPanel(MessagePanel{"info", "", false, compose});
+  ASSERT_EQ(window_->topPanel()->text, "desk@192.168.1.20");
+  window_->PaintNow();
+
+  window_->ScreenCheck(1000);  // nothing changed: no paint, no line
+  EXPECT_FALSE(window_->needsPaint());
+  EXPECT_EQ(log_.Count("本机IP地址已变更"), 0);
+
+  {
+    std::lock_guard<std::mutex> lock(hostMutex);
+    host.address = "10.0.0.5";  // the laptop went from Ethernet to Wi-Fi
+  }
+  ASSERT_TRUE(window_->StartScreenCheckTimer());
+  const uint32_t start = SDL_GetTicks();
+  ASSERT_TRUE(PumpUntil([&] { return window_->host().address == "10.0.0.5"; }));
+  EXPECT_LE(SDL_GetTicks() - start, 2000u);
+  EXPECT_EQ(window_->topPanel()->text, "desk@10.0.0.5");
+  EXPECT_EQ(log_.Count("本机IP地址已变更: 192.168.1.20 -> 10.0.0.5"), 1);
+  EXPECT_EQ(log_.Count("本机名称已变更"), 0);
+
+  {
+    std::lock_guard<std::mutex> lock(hostMutex);
+    host.computerName = "desk2";
+  }
+  window_->PaintNow();
+  window_->ScreenCheck(2000);
+  EXPECT_TRUE(window_->needsPaint());
+  EXPECT_EQ(window_->topPanel()->text, "desk2@10.0.0.5");
+  EXPECT_EQ(log_.Count("本机名称已变更: desk -> desk2"), 1);
+  EXPECT_EQ(log_.Count("本机IP地址已变更"), 1);
+}
+
 TEST_F(MainWindowTest, ScreenSaverIsHeldOffOnlyWhilePicturesShow) {
   // SDL_Init held it off (the test did not allow it); the window lets it go at once.
   EXPECT_TRUE(SDL_IsScreenSaverEnabled());
@@ -300,7 +343,7 @@ TEST_F(MainWindowTest, ClosePathHidesStopsOnItsOwnThreadReleasesThePictureAndEnd
     window->ShowSession(session);
     shown = session;
   }
-  window->ShowPanel(MessagePanel{"Tavoli投屏客户端", "info", false});  // open boxes do not hold it up
+  window->ShowPanel(MessagePanel{"Tavoli投屏客户端", "info", false, {}});  // open boxes do not hold it up
   std::thread closer([&] { window->RequestClose(); });
   const int exitCode = window->RunEventLoop();
   closer.join();

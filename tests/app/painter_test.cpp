@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <vector>
 
 #include "app/font_set.h"
 #include "sdl_test_env.h"
@@ -50,6 +51,7 @@ class PainterTest : public testing::Test {
     input.connected = isConnected;
     input.screenActive = isScreenActive;
     input.fullscreen = isFullscreen;
+    input.host = host_.address.empty() ? nullptr : &host_;
     painter_->Paint(input);
     painter_->EndFrame();
     SDL_RenderFlush(renderer_.get());
@@ -60,6 +62,7 @@ class PainterTest : public testing::Test {
   bool isConnected = false;
   bool isScreenActive = true;
   bool isFullscreen = false;
+  HostIdentity host_;  // read from this machine while empty
 
   SDL_Color Pixel(int x, int y) const {
     const auto* p = static_cast<const uint8_t*>(surface_->pixels) + y * surface_->pitch + x * 4;
@@ -214,6 +217,21 @@ TEST_F(PainterTest, TextScreensHaveTheirBackgroundTitleAndLineColours) {
   }
 }
 
+TEST_F(PainterTest, TheWaitingScreenNamesTheAddressItIsGiven) {
+  const auto band = [&](int top) {  // the pixels of one 40-pixel line band
+    const auto* row = static_cast<const uint8_t*>(surface_->pixels) + top * surface_->pitch;
+    return std::vector<uint8_t>(row, row + 40 * surface_->pitch);
+  };
+  host_ = HostIdentity{"desk", "192.168.1.20"};
+  Paint(1000, 700);
+  const std::vector<uint8_t> device = band(280);
+  const std::vector<uint8_t> ip = band(330);
+  host_.address = "10.0.0.5";
+  Paint(1000, 700);
+  EXPECT_EQ(band(280), device);
+  EXPECT_NE(band(330), ip);
+}
+
 TEST_F(PainterTest, AtScale2EveryBandAndBoxIsTwiceAsLargeAndFar) {
   const FontSet large = FontSet::Open(2.0);
   surface_.reset(SDL_CreateRGBSurfaceWithFormat(0, 2000, 1400, 32, SDL_PIXELFORMAT_RGBA32));
@@ -230,7 +248,7 @@ TEST_F(PainterTest, AtScale2EveryBandAndBoxIsTwiceAsLargeAndFar) {
   EXPECT_GT(CountColour(website, 0, 1240, 2000, 1320), 100);
   EXPECT_EQ(CountColour(website, 0, 0, 2000, 1240), 0);
   // The box's button and the overlay's margin.
-  const SDL_Rect button = painter_->DrawPanel(MessagePanel{"Caption", "one line", false});
+  const SDL_Rect button = painter_->DrawPanel(MessagePanel{"Caption", "one line", false, {}});
   EXPECT_EQ(button.w, 240);
   EXPECT_EQ(button.h, 80);
   SDL_SetRenderDrawColor(renderer_.get(), 255, 255, 255, 255);

@@ -40,6 +40,8 @@ LIBC = ctypes.CDLL(None, use_errno=True)
 # Our side of each network and the host on the other side.
 NET1 = ("10.77.1.1", "10.77.1.2", "10.77.1.255")
 NET2 = ("10.77.2.1", "10.77.2.2", "10.77.2.255")
+NET3 = ("10.77.3.1", "10.77.3.2", "10.77.3.255")  # a network that comes up while the receiver runs
+ADDRESS_CHANGED = "本机IP地址已变更: "
 
 
 def run(*command, check=True):
@@ -195,6 +197,7 @@ class Lan:
 class LanTest(unittest.TestCase):
     RECEIVER_ARGS = []
     LAN_OPTIONS = {}
+    ENV = {}  # e.g. SDL's offscreen video driver: the receiver then runs its window
 
     def setUp(self):
         self.lan = Lan(**self.LAN_OPTIONS)
@@ -202,7 +205,7 @@ class LanTest(unittest.TestCase):
         self.receiver = self.start_receiver(self.RECEIVER_ARGS)
 
     def start_receiver(self, args):
-        env = receiver_process.headless_env(SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE="/dev/null")
+        env = receiver_process.headless_env(SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE="/dev/null", **self.ENV)
         binary = ["ip", "netns", "exec", self.lan.r, RECEIVER]
         # Class and case: cases of one name in two classes may run at once.
         log = os.path.join(ARTIFACTS, "lan-" + "-".join(self.id().split(".")[-2:]) + ".log")
@@ -263,6 +266,53 @@ class AddressTest(LanTest):
         code, output = self.finished(self.cast(self.lan.p, told, "--frames", "10"))
         self.assertEqual(code, 0, output)
         self.assertTrue(wait_until(lambda: self.receiver.count(DECODED) >= 8, 10))
+
+
+class AddressChangeTest(LanTest):
+    """The laptop changes networks while the receiver runs, without a window: Wi-Fi comes up
+    beside the Ethernet, the Ethernet goes, then the Wi-Fi hands out another lease."""
+
+    def test_a_new_address_is_told_within_2_s_and_a_new_interface_is_answered_at_once(self):
+        self.assertTrue(self.receiver.wait_log("IP地址: " + NET1[0]))
+        tag = self.lan.r.rsplit("-", 1)[1]
+        ours = f"vr3{tag}"
+        # A new interface: a phone there is answered at once, with that network's address.
+        self.lan.link(self.lan.q, ours, f"vq3{tag}", NET3)
+        for destination in (NET3[2], NET3[0]):
+            got = self.udp_probe(self.lan.q, destination, broadcast=True)
+            self.assertEqual([ip_field(answer) for answer, _ in got], [NET3[0]], destination)
+        self.assertEqual(ip_field(self.tcp_probe(self.lan.q, NET3[0])), NET3[0])
+        self.assertEqual(self.receiver.count(ADDRESS_CHANGED), 0)  # the default route still goes by the Ethernet
+
+        # The Ethernet is unplugged (its address and route go) and the Wi-Fi carries the default route.
+        self.lan.ns(self.lan.r, "ip", "addr", "del", NET1[0] + "/24", "dev", f"vr1{tag}")
+        self.lan.ns(self.lan.r, "ip", "route", "add", "default", "via", NET3[1])
+        self.assert_told_within_2_s(NET1[0], NET3[0])
+
+        # A new DHCP lease on the Wi-Fi.
+        lease = "10.77.3.9"
+        self.lan.ns(self.lan.r, "ip", "addr", "del", NET3[0] + "/24", "dev", ours)
+        self.lan.ns(self.lan.r, "ip", "addr", "add", lease + "/24", "dev", ours)
+        self.lan.ns(self.lan.r, "ip", "route", "add", "default", "via", NET3[1])
+        self.assert_told_within_2_s(NET3[0], lease)
+        got = self.udp_probe(self.lan.q, NET3[2], broadcast=True)
+        self.assertEqual([ip_field(answer) for answer, _ in got], [lease])
+        # And a phone casts to the address it is told now.
+        code, output = self.finished(self.cast(self.lan.q, lease, "--frames", "10"))
+        self.assertEqual(code, 0, output)
+
+    def assert_told_within_2_s(self, old, new):
+        changed = time.monotonic()
+        line = ADDRESS_CHANGED + old + " -> " + new
+        self.assertTrue(wait_until(lambda: line in self.receiver.log(), 5), self.receiver.log()[-2000:])
+        took = time.monotonic() - changed
+        print(f"{old} -> {new} told after {took:.2f} s", file=sys.stderr)
+        self.assertLessEqual(took, 2.0)
+
+
+class AddressChangeWindowTest(AddressChangeTest):
+    """The same with the window (SDL's offscreen driver): its screen check reads the address."""
+    ENV = {"SDL_VIDEODRIVER": "offscreen"}
 
 
 class SilentResolverTest(LanTest):

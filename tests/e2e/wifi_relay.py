@@ -12,7 +12,9 @@ it; on a link with stalls nothing moves, either way, for the stall's length once
   busy   5 ms + jitter scale 15 ms, 150 ms stall every 5 s
   clean  no delay (a plain relay)
 
-Prints "relay ready" once listening; runs until killed.
+Prints "relay ready" once listening, and after each connection the longest time the link
+carried nothing toward the target while it was open ("longest quiet toward the target: N
+ms"); runs until killed.
 """
 import argparse
 import random
@@ -37,6 +39,8 @@ class Direction:
         self.ready = threading.Condition()
         self.done = False
         self.last_release = 0.0
+        self.last_sent = None
+        self.longest_quiet = 0.0  # seconds between two chunks handed on
 
     def delay(self):
         jitter = min(self.rng.paretovariate(2.0) - 1.0, 8.0)
@@ -89,6 +93,10 @@ class Direction:
                 with self.ready:
                     self.queue.popleft()
                 self.sink.sendall(data)
+                now = time.monotonic()
+                if self.last_sent is not None:
+                    self.longest_quiet = max(self.longest_quiet, now - self.last_sent)
+                self.last_sent = now
             self.sink.shutdown(socket.SHUT_WR)
         except OSError:
             pass
@@ -106,8 +114,10 @@ def serve(client, args, profile, seed):
     epoch = EPOCH
     rng = random.Random(seed)
     threads = []
+    directions = []
     for source, sink in ((client, upstream), (upstream, client)):
         d = Direction(source, sink, profile, random.Random(rng.random()), epoch)
+        directions.append(d)
         threads += [threading.Thread(target=d.read, daemon=True), threading.Thread(target=d.write, daemon=True)]
     for t in threads:
         t.start()
@@ -115,6 +125,7 @@ def serve(client, args, profile, seed):
         t.join()
     client.close()
     upstream.close()
+    print(f"longest quiet toward the target: {directions[0].longest_quiet * 1000:.0f} ms", flush=True)
 
 
 EPOCH = time.monotonic()
