@@ -14,6 +14,8 @@ namespace {
 // soon as the handler returns (and after about five seconds in any case).
 constexpr DWORD CLOSE_GRACE_MS = 4500;
 
+// Process-wide because Windows calls a console control handler as a plain function with no
+// context of ours: the one watcher alive is found here.
 std::mutex watcherMutex;
 SignalWatcher* activeWatcher = nullptr;  // guarded by watcherMutex
 std::function<void(int)>* activeCallback = nullptr;

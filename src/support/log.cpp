@@ -10,6 +10,9 @@
 namespace orrin {
 namespace {
 
+// The log is the process's one shared service: every thread writes through the same queue
+// and writer thread (so a log nobody reads never blocks a network thread), at one level set
+// from the command line before any thread starts.
 std::atomic<LogLevel> level{LogLevel::Normal};
 
 std::mutex& SinkMutex() {

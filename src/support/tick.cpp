@@ -6,6 +6,8 @@
 namespace orrin {
 namespace {
 
+// Process-wide on purpose: every interval in the receiver reads this one clock, and tests
+// replace it to step time (null: the steady clock).
 std::atomic<TickSource> tickSource{nullptr};
 
 uint32_t SteadyTick() {

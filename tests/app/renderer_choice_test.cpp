@@ -13,7 +13,7 @@
 namespace orrin {
 namespace {
 
-double ResidentMiB() {
+[[maybe_unused]] double ResidentMiB() {
   std::ifstream statm("/proc/self/statm");
   long pages = 0;
   long resident = 0;

@@ -181,8 +181,10 @@ class WindowTest(unittest.TestCase):
         self.dismiss_info_box(window)
         red = (200, 40, 40)
         picture = self.jpeg(1920, 1080, red)
+        local_port = None
 
         async def session():
+            nonlocal local_port
             async with websockets.client.connect("ws://127.0.0.1:9959/", max_size=None) as ws:
                 local_port = ws.transport.get_extra_info("sockname")[1]
                 expected = f"Tavoli网投屏接受客户端 - 已连接: 127.0.0.1:{local_port}"
@@ -210,8 +212,16 @@ class WindowTest(unittest.TestCase):
                 # The title changes before the repaint reaches the screen: wait for the paint.
                 self.assertTrue(wait_until(lambda: self.shot("screen-off").pixel(x + 3, y + 3) == (32, 32, 32)))
                 self.assertGreater(self.shot("screen-off").count(ORANGE, x, y + 50, x + w, y + 150), 300)
+                # The next picture lights the screen again.
+                await ws.send(bytes([0, 0, 0, 0, 3]) + picture)
+                self.assertTrue(wait_until(
+                    lambda: self.x.window_name(window) == "Tavoli网投屏接受客户端 - 屏幕已点亮"))
+                self.assertTrue(wait_until(lambda: self.shot("screen-on").count(red, x, y + 62, x + w, y + 500, 6) > 0))
             # Disconnected: back to waiting.
             self.assertTrue(wait_until(lambda: self.x.window_name(window) == WAITING_TITLE))
+            log = self.receiver.log()
+            self.assertEqual(log.count(f"客户端已连接: 127.0.0.1:{local_port}"), 1)
+            self.assertEqual(log.count("客户端已断开连接"), 1)
             self.assertTrue(wait_until(lambda: self.shot("disconnected").pixel(x + 3, y + 3) == BLACK))
             self.assert_waiting_screen(self.shot("disconnected"), self.x.geometry(window))
 
