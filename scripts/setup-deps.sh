@@ -27,6 +27,8 @@ need libturbojpeg0-dev have_pc libturbojpeg
 need libsdl2-dev have_pc sdl2
 need libsdl2-ttf-dev have_pc SDL2_ttf
 need libfontconfig-dev have_pc fontconfig
+need libwayland-dev have_pc wayland-client
+need libx11-dev have_pc x11
 need libpng-dev have_pc libpng
 need libcli11-dev have_pc CLI11
 need libavformat-dev have_pc libavformat
@@ -44,6 +46,11 @@ need x11-utils have_cmd xwininfo
 need openbox have_cmd openbox
 need xserver-xorg-video-dummy have_file '/usr/lib/xorg/modules/drivers/dummy_drv.so'
 need x11-xserver-utils have_cmd xrandr
+need libxss1 have_file '/usr/lib/*/libXss.so.1'
+need weston have_cmd weston-screenshooter
+need dbus have_cmd dbus-daemon
+need python3-dbus eval '/usr/bin/python3 -c "import dbus.mainloop.glib" 2>/dev/null'
+need python3-gi eval '/usr/bin/python3 -c "from gi.repository import GLib" 2>/dev/null'
 need ffmpeg have_cmd ffprobe
 need iproute2 have_cmd ip
 need nftables have_cmd nft

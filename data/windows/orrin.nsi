@@ -1,7 +1,8 @@
 ; The Windows installer: both programs, the README and the licences under Program Files,
 ; a Start-menu entry and an uninstaller. Built by scripts/pack-windows.sh with
 ; makensis -DVERSION=... -DSTAGE=<the zip's folder> -DOUTFILE=<installer>.
-Unicode true
+; A 64-bit installer for 64-bit programs (it runs where they run, Wine's wine64 included).
+Target amd64-unicode
 SetCompressor /SOLID lzma
 Name "Orrin ${VERSION}"
 OutFile "${OUTFILE}"

@@ -9,7 +9,8 @@
 namespace orrin {
 
 SurfacePtr MakeAppIcon() {
-  constexpr int SIZE = 32;
+  // Large, so that taskbars and docks scale it down rather than up.
+  constexpr int SIZE = 256;
   SurfacePtr icon(SDL_CreateRGBSurfaceWithFormat(0, SIZE, SIZE, 32, SDL_PIXELFORMAT_RGBA32));
   if (!icon) return icon;
   const std::vector<uint8_t> pixels = RenderIconRgba(SIZE);

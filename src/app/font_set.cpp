@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "app/display_scale.h"
 #include "support/log.h"
 
 namespace orrin {
@@ -87,14 +88,15 @@ FontPtr OpenFontWithCellHeight(const FontFace& face, int cellHeight) {
   return font;
 }
 
-FontSet FontSet::Open() {
+FontSet FontSet::Open(double scale) {
   FontSet set;
+  set.scale = scale;
   const auto regular = FindFontFace(CHINESE_FACE);
   if (!regular) {
     LogError(NoFaceFoundLine(CHINESE_FACE));
     return set;
   }
-  set.text = OpenFontWithCellHeight(*regular, TEXT_FONT_HEIGHT);
+  set.text = OpenFontWithCellHeight(*regular, Scaled(TEXT_FONT_HEIGHT, scale));
   if (set.text && !CoversChinese(set.text.get())) {
     // fontconfig always names its best face, even one without a single Chinese glyph.
     LogError("No installed font covers the Chinese texts; drawing with " + regular->file +
@@ -102,7 +104,7 @@ FontSet FontSet::Open() {
   }
   auto bold = FindFontFace(CHINESE_BOLD_FACE);
   const bool hasBoldFace = bold && (bold->file != regular->file || bold->index != regular->index);
-  set.title = OpenFontWithCellHeight(hasBoldFace ? *bold : *regular, TITLE_FONT_HEIGHT);
+  set.title = OpenFontWithCellHeight(hasBoldFace ? *bold : *regular, Scaled(TITLE_FONT_HEIGHT, scale));
   // Without a bold face of its own, let FreeType embolden the regular one.
   if (set.title && !hasBoldFace) TTF_SetFontStyle(set.title.get(), TTF_STYLE_BOLD);
   if (!set.text || !set.title) {

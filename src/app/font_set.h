@@ -35,12 +35,13 @@ FontPtr OpenFontWithCellHeight(const FontFace& face, int cellHeight);
 
 // The two fonts the window draws with, opened once for the life of the window.
 struct FontSet {
-  FontPtr title;  // 48 px, bold
-  FontPtr text;   // 24 px, normal
+  FontPtr title;     // 48 px, bold (at scale 1)
+  FontPtr text;      // 24 px, normal (at scale 1)
+  double scale = 0;  // what they were opened for; 0 before
 
   // Needs TTF_Init. Null members when no face covering Chinese is installed; the window
-  // then draws its screens without text instead of failing.
-  static FontSet Open();
+  // then draws its screens without text instead of failing. `scale` as in display_scale.h.
+  static FontSet Open(double scale = 1.0);
 };
 
 }  // namespace orrin

@@ -3,6 +3,7 @@
 #include <future>
 #include <string>
 
+#include "app/display_scale.h"
 #include "app/fixed_texts.h"
 #include "app/key_bindings.h"
 #include "app/renderer_choice.h"
@@ -39,6 +40,7 @@ int Utf16Length(const std::string& utf8) {
 MainWindow::MainWindow(std::function<void()> stopServices, WindowOptions options)
     : stopServices_(std::move(stopServices)),
       options_(options),
+      screenSaver_(options.keepScreenOn),
       frame_(options),
       mainThread_(std::this_thread::get_id()),
       tiles_(options.senders),
@@ -74,8 +76,8 @@ bool MainWindow::Create() {
     LogInfo(std::string("Renderer: ") + info.name +
             (PresentsOnRefresh(renderer_.get()) ? " (presents on the display's refresh)" : ""));
   }
-  fonts_ = FontSet::Open();
   painter_ = std::make_unique<Painter>(renderer_.get(), &fonts_);
+  FollowDrawScale();
   painter_->SetKeepAspect(options_.keepAspect);
 
   // Title check: the window system takes a UTF-8 title and gives back what it holds.
@@ -356,6 +358,7 @@ void MainWindow::PaintNow() {
   input.fullscreen = frame_.fullscreen();
   if (shown != nullptr) input.timed = shown->stats().Enabled();
   const int64_t start = input.timed ? NowNs() : 0;
+  FollowDrawScale();
   if (multi()) {
     PaintTiles(input.timed, start);
   } else {
@@ -369,6 +372,7 @@ void MainWindow::PaintNow() {
     // The sender's next picture is decoded for the area this one was drawn into.
     if (shown) shown->SetDrawArea(painter_->drawArea());
   }
+  screenSaver_.PictureShown(painter_->showedPicture());
   if (tools_.overlayShown()) painter_->DrawOverlay(OverlayLines(tools_.Facts(*painter_, shown)));
   // The information box has done its work once a cast shows: it must not hide the cast.
   // Its text stays on the waiting screen and in the log. Error boxes wait for the person.
@@ -392,6 +396,19 @@ void MainWindow::PaintNow() {
     return;
   }
   for (size_t place : tiles_.Shown()) count(painter_->tile(place).lastUpload(), tiles_.At(place));
+}
+
+void MainWindow::FollowDrawScale() {
+  int windowWidth = 0;
+  int drawableWidth = 0;
+  SDL_GetWindowSize(frame_.window(), &windowWidth, nullptr);
+  SDL_GetRendererOutputSize(renderer_.get(), &drawableWidth, nullptr);
+  const double scale = DrawScale(frame_.desktopScale(), windowWidth, drawableWidth);
+  if (scale == fonts_.scale) return;
+  // Said when it is not the plain 96 dpi one, and on every change.
+  if (scale != 1.0 || fonts_.scale != 0) LogInfo("Texts and layout drawn at scale " + ScaleText(scale));
+  fonts_ = FontSet::Open(scale);
+  painter_->SetScale(scale);
 }
 
 void MainWindow::BeginClose() {

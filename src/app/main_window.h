@@ -14,6 +14,7 @@
 #include "app/main_thread_queue.h"
 #include "app/painter.h"
 #include "app/prompt_queue.h"
+#include "app/screen_saver.h"
 #include "app/sdl_handles.h"
 #include "app/tile_set.h"
 #include "app/window_frame.h"
@@ -107,6 +108,9 @@ class MainWindow {
   void ToggleFullscreen();
   void BeginClose();
   void StartStopThread();
+  // Reopens the fonts and rescales the painter when the drawing scale has changed (a
+  // window moved to a display of another scale).
+  void FollowDrawScale();
   void DismissPanel();
   void RunPostedCalls();
   bool multi() const { return options_.senders > 1; }
@@ -121,6 +125,7 @@ class MainWindow {
 
   std::function<void()> stopServices_;
   WindowOptions options_;
+  ScreenSaver screenSaver_;  // follows what each paint shows
   WindowFrame frame_;
   std::thread::id mainThread_;
   Uint32 eventBase_ = 0;  // timer, posted call, close request, end of loop

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <vector>
 
+#include "app/display_scale.h"
 #include "media/cast_stats.h"
 #include "app/fixed_texts.h"
 #include "support/host_identity.h"
@@ -54,6 +55,14 @@ Painter::Painter(SDL_Renderer* renderer, const FontSet* fonts)
   SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "linear");
 }
 
+void Painter::SetScale(double scale) {
+  if (scale == scale_) return;
+  scale_ = scale;
+  text_.Clear();  // rendered with the fonts of the old scale
+}
+
+int Painter::S(int value) const { return Scaled(value, scale_); }
+
 void Painter::Paint(const PaintInput& input) {
   int width = 0;
   int height = 0;
@@ -94,10 +103,10 @@ void Painter::DrawPicture(const PictureTexture& picture, int width, int height, 
     const TextImage* hint = text_.Get(textFont, WHITE, "按ESC或F11退出全屏");
     if (hint != nullptr) {
       // Confined to the strip 10..width-10, 10..50 at the top left.
-      const int w = std::min(hint->width, std::max(0, width - 20));
-      const int h = std::min(hint->height, 40);
+      const int w = std::min(hint->width, std::max(0, width - S(20)));
+      const int h = std::min(hint->height, S(40));
       const SDL_Rect source{0, 0, w, h};
-      const SDL_Rect target{10, 10, w, h};
+      const SDL_Rect target{S(10), S(10), w, h};
       SDL_RenderCopy(renderer_, hint->texture.get(), &source, &target);
     }
     return;
@@ -124,28 +133,28 @@ void Painter::DrawTextScreen(DisplayMode mode, const SDL_Rect& area) {
   switch (mode) {
     case DisplayMode::ScreenOff:
       Fill(renderer_, SCREEN_OFF_BACKGROUND, fill);
-      DrawCentredLine(titleFont, SCREEN_OFF_TITLE, "设备息屏中...", area, 50, 150);
-      DrawCentredLine(textFont, WHITE, "投屏设备屏幕已关闭，等待点亮...", area, 180, 220);
-      DrawCentredLine(textFont, GREY, "点亮投屏设备屏幕即可恢复显示", area, 250, 290);
+      DrawCentredLine(titleFont, SCREEN_OFF_TITLE, "设备息屏中...", area, S(50), S(150));
+      DrawCentredLine(textFont, WHITE, "投屏设备屏幕已关闭，等待点亮...", area, S(180), S(220));
+      DrawCentredLine(textFont, GREY, "点亮投屏设备屏幕即可恢复显示", area, S(250), S(290));
       break;
     case DisplayMode::ConnectedWaiting:
       Fill(renderer_, BLACK, fill);
-      DrawCentredLine(titleFont, CONNECTION_TITLE, CLIENT_NAME, area, 50, 150);
-      DrawCentredLine(textFont, WHITE, "已连接，等待画面...", area, 180, 220);
+      DrawCentredLine(titleFont, CONNECTION_TITLE, CLIENT_NAME, area, S(50), S(150));
+      DrawCentredLine(textFont, WHITE, "已连接，等待画面...", area, S(180), S(220));
       break;
     case DisplayMode::WaitingForConnection:
     case DisplayMode::Picture: {
       Fill(renderer_, BLACK, fill);
-      DrawCentredLine(titleFont, CONNECTION_TITLE, BASE_TITLE, area, 50, 150);
-      DrawCentredLine(textFont, WHITE, "等待投屏连接...", area, 180, 220);
+      DrawCentredLine(titleFont, CONNECTION_TITLE, BASE_TITLE, area, S(50), S(150));
+      DrawCentredLine(textFont, WHITE, "等待投屏连接...", area, S(180), S(220));
       // Asked on every paint: a renamed host or a new DHCP lease shows without a restart.
       // From the interfaces only: a resolver waiting for DNS would freeze the window.
       const std::string computerName = SanitizeUtf8(GetLocalComputerName());
       const std::string localIP = SanitizeUtf8(GetInterfaceIPAddress());
-      DrawCentredLine(textFont, GREY, "设备: " + DeviceName(computerName), area, 280, 320);
-      DrawCentredLine(textFont, GREY, "IP: " + localIP, area, 330, 370);
-      DrawCentredLine(textFont, WEBSITE, std::string("Tavoli官网地址: ") + WEBSITES, area, height - 80,
-                      height - 40);
+      DrawCentredLine(textFont, GREY, "设备: " + DeviceName(computerName), area, S(280), S(320));
+      DrawCentredLine(textFont, GREY, "IP: " + localIP, area, S(330), S(370));
+      DrawCentredLine(textFont, WEBSITE, std::string("Tavoli官网地址: ") + WEBSITES, area, height - S(80),
+                      height - S(40));
       break;
     }
   }
@@ -154,15 +163,15 @@ void Painter::DrawTextScreen(DisplayMode mode, const SDL_Rect& area) {
 void Painter::DrawOverlay(const std::vector<std::string>& lines) {
   constexpr SDL_Color SHADE{0, 0, 0, 180};
   constexpr SDL_Color TEXT{230, 230, 230, 255};
-  constexpr int MARGIN = 10;
-  constexpr int PADDING = 8;
+  const int MARGIN = S(10);
+  const int PADDING = S(8);
   int width = 0;
   int height = 0;
   SDL_GetRendererOutputSize(renderer_, &width, &height);
   TTF_Font* font = fonts_ != nullptr ? fonts_->text.get() : nullptr;
   std::vector<const TextImage*> images;
   int boxWidth = 0;
-  int lineHeight = font != nullptr ? TTF_FontLineSkip(font) : 24;
+  int lineHeight = font != nullptr ? TTF_FontLineSkip(font) : S(24);
   for (const std::string& line : lines) {
     images.push_back(text_.Get(font, TEXT, line));
     if (images.back() != nullptr) boxWidth = std::max(boxWidth, images.back()->width);
@@ -195,11 +204,11 @@ SDL_Rect Painter::DrawPanel(const MessagePanel& panel) {
   constexpr SDL_Color ERROR_BAR{170, 40, 40, 255};
   constexpr SDL_Color TEXT{20, 20, 20, 255};
   constexpr SDL_Color BUTTON{210, 210, 210, 255};
-  constexpr int PADDING = 24;
-  constexpr int LINE = 32;
-  constexpr int CAPTION_HEIGHT = 44;
-  constexpr int BUTTON_WIDTH = 120;
-  constexpr int BUTTON_HEIGHT = 40;
+  const int PADDING = S(24);
+  const int LINE = S(32);
+  const int CAPTION_HEIGHT = S(44);
+  const int BUTTON_WIDTH = S(120);
+  const int BUTTON_HEIGHT = S(40);
 
   int width = 0;
   int height = 0;

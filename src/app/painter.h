@@ -103,6 +103,11 @@ class Painter {
   // The JPEG bytes of the picture on screen (null when none, or for a picture made here).
   const std::shared_ptr<const ByteBuffer>& shownJpeg() const { return main_.jpeg(); }
 
+  // Every size and place at `scale` times its 96 dpi value (display_scale.h); the fonts
+  // are the caller's and must be opened for the same scale.
+  void SetScale(double scale);
+  double scale() const { return scale_; }
+
   // Full screen letterboxed, as in a window, instead of stretched over the screen.
   void SetKeepAspect(bool keep) { keepAspect_ = keep; }
   // Whether the last Paint drew the picture screen.
@@ -132,6 +137,8 @@ class Painter {
   std::vector<SDL_Rect> tileRects_;
   std::vector<DrawArea> tileAreas_;
   int paintCount_ = 0;
+  int S(int value) const;  // a 96 dpi size at this painter's scale
+  double scale_ = 1.0;
   bool keepAspect_ = false;
   bool showedPicture_ = false;
   DrawArea drawArea_;

@@ -85,7 +85,7 @@ void Painter::PaintTiles(const std::vector<TileInput>& tiles, size_t focused, bo
     DrawLabel(input, tileRects_[i]);
   }
   if (tiles.size() > 1 && focused < tileRects_.size()) {
-    DrawFrame(tileRects_[focused], FOCUS_FRAME, FOCUS_FRAME_THICKNESS);
+    DrawFrame(tileRects_[focused], FOCUS_FRAME, S(FOCUS_FRAME_THICKNESS));
   }
 }
 
@@ -94,8 +94,8 @@ void Painter::DrawLabel(const TileInput& tile, const SDL_Rect& area) {
   TTF_Font* font = fonts_ != nullptr ? fonts_->text.get() : nullptr;
   const TextImage* text = text_.Get(font, WHITE, tile.label);
   if (text == nullptr) return;
-  constexpr int MARGIN = 8;
-  constexpr int PADDING = 6;
+  const int MARGIN = S(8);
+  const int PADDING = S(6);
   const SDL_Rect strip{area.x + MARGIN, area.y + area.h - MARGIN - text->height - 2 * PADDING,
                        std::min(text->width + 2 * PADDING, std::max(0, area.w - 2 * MARGIN)),
                        text->height + 2 * PADDING};
@@ -121,10 +121,10 @@ void Painter::DrawApproval(const ApprovalView& view) {
   constexpr SDL_Color PANEL{240, 240, 240, 255};
   constexpr SDL_Color CAPTION_BAR{200, 120, 0, 255};
   constexpr SDL_Color TEXT{20, 20, 20, 255};
-  constexpr int PADDING = 20;
-  constexpr int CAPTION_HEIGHT = 44;
-  constexpr int LINE = 32;
-  constexpr int PREVIEW = 320;  // the preview's square, at most
+  const int PADDING = S(20);
+  const int CAPTION_HEIGHT = S(44);
+  const int LINE = S(32);
+  const int PREVIEW = S(320);  // the preview's square, at most
   int width = 0;
   int height = 0;
   SDL_GetRendererOutputSize(renderer_, &width, &height);

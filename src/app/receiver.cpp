@@ -15,10 +15,12 @@
 #include "app/fixed_texts.h"
 #include "app/main_window.h"
 #include "app/platform_start.h"
+#include "app/screen_saver.h"
 #include "app/sdl_log.h"
 #include "app/services.h"
 #include "app/signal_watcher.h"
 #include "app/stats_reporter.h"
+#include "app/video_driver.h"
 #include "media/audio_playback.h"
 #include "media/cast_session.h"
 #include "media/cast_stats.h"
@@ -367,8 +369,12 @@ int RunReceiver(const std::vector<std::string>& args) {
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
   SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "linear");
+  PrepareScreenSaverHints();
+  const VideoDriverPlan video = PrepareVideoDriver();
   std::string noDisplay;
-  if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER | SDL_INIT_EVENTS) != 0) {
+  if (video.windowless) {
+    noDisplay = "no Wayland seat";
+  } else if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER | SDL_INIT_EVENTS) != 0) {
     noDisplay = SDL_GetError();
   } else if (!IsRealDisplayDriver(SDL_GetCurrentVideoDriver(), std::getenv("SDL_VIDEODRIVER"))) {
     noDisplay = "no X11 or Wayland display";
@@ -379,6 +385,7 @@ int RunReceiver(const std::vector<std::string>& args) {
             "); running without a window: cast link and discovery only, stop with Ctrl+C or SIGTERM");
     return receiver.RunWithoutWindow();
   }
+  ReportVideoDriver(SDL_GetCurrentVideoDriver(), video);
   if (TTF_Init() != 0) LogError(std::string("TTF_Init failed: ") + TTF_GetError());
   const int exitCode = receiver.RunWithWindow();
   TTF_Quit();

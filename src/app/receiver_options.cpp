@@ -90,6 +90,9 @@ void DescribeOptions(CLI::App& app, ReceiverOptions& o) {
   app.add_flag("--keep-aspect", o.window.keepAspect,
                "in full screen keep the picture's shape with black bars, as the window does");
   app.add_flag("--always-on-top", o.window.alwaysOnTop, "keep the window above other windows");
+  app.add_flag_callback("--no-screensaver", [&o] { o.window.keepScreenOn = true; },
+               "keep the screen on for the whole run; by default the screen saver may\n"
+               "start while nothing is cast and is held off only while pictures show");
   app.add_option_function<int>("--display", [&o](int n) { o.window.display = n; },
                                "the monitor (0 = the first) for the first window and full screen")
       ->type_name("N")

@@ -27,7 +27,8 @@ struct ReceiverOptions {
   std::vector<Ipv4Network> allow;  // --allow CIDR[,CIDR...]: only these networks; empty: all
   bool approve = false;   // --approve: a sender from an address not yet let in waits for Y or N
   std::string record;     // --record FILE: every sender into FILE (later ones FILE-2, ...)
-  WindowOptions window;   // --fullscreen, --keep-aspect, --always-on-top, --display N, --senders N
+  WindowOptions window;   // --fullscreen, --keep-aspect, --always-on-top, --display N, --no-screensaver,
+                          // --senders N
 };
 
 // Null with `error` set (one short line) for an option it does not know or a bad value.

@@ -28,6 +28,7 @@ class TextCache {
   // Null when the font is missing, the text is empty or rendering failed.
   const TextImage* Get(TTF_Font* font, SDL_Color colour, const std::string& text);
   void EndPass();
+  void Clear() { images_.clear(); }
   size_t size() const { return images_.size(); }
 
  private:

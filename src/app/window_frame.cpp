@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/app_icon.h"
+#include "app/display_scale.h"
 #include "app/window_placement.h"
 #include "support/log.h"
 #include "support/utf8.h"
@@ -34,9 +35,11 @@ bool WindowFrame::Create() {
     const SDL_Point corner{WINDOWED_X, WINDOWED_Y};
     displayIndex_ = std::max(SDL_GetPointDisplayIndex(&corner), 0);
   }
+  // A HiDPI desktop gets a window of the same size in inches, not in pixels.
+  desktopScale_ = DesktopScale(displayIndex_);
   // Decorations are not known before the window exists: fit the inner area now and the
   // whole frame once it is shown.
-  SDL_Rect first{displayOrigin_.x + WINDOWED_X, displayOrigin_.y + WINDOWED_Y, FIRST_WIDTH, FIRST_HEIGHT};
+  SDL_Rect first = ScaledRect(WINDOWED_X, WINDOWED_Y, FIRST_WIDTH, FIRST_HEIGHT);
   if (SDL_Rect usable; UsableArea(displayIndex_, usable)) first = FitRect(first, usable);
   Uint32 flags = SDL_WINDOW_SHOWN | SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI;
   if (options_.alwaysOnTop) flags |= SDL_WINDOW_ALWAYS_ON_TOP;
@@ -88,7 +91,12 @@ void WindowFrame::LeaveFullscreen() {
   SDL_SetWindowFullscreen(window_.get(), 0);
   SDL_RestoreWindow(window_.get());
   if (options_.alwaysOnTop) SDL_SetWindowAlwaysOnTop(window_.get(), SDL_TRUE);
-  PlaceFrame(SDL_Rect{displayOrigin_.x + WINDOWED_X, displayOrigin_.y + WINDOWED_Y, WINDOWED_WIDTH, WINDOWED_HEIGHT});
+  PlaceFrame(ScaledRect(WINDOWED_X, WINDOWED_Y, WINDOWED_WIDTH, WINDOWED_HEIGHT));
+}
+
+SDL_Rect WindowFrame::ScaledRect(int x, int y, int width, int height) const {
+  return SDL_Rect{displayOrigin_.x + Scaled(x, desktopScale_), displayOrigin_.y + Scaled(y, desktopScale_),
+                  Scaled(width, desktopScale_), Scaled(height, desktopScale_)};
 }
 
 void WindowFrame::FitFirstFrame() {

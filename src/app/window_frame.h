@@ -34,12 +34,16 @@ class WindowFrame {
     if (window_) SDL_HideWindow(window_.get());
   }
   SDL_Window* window() const { return window_.get(); }
+  // The desktop's scale (display_scale.h) its sizes and places were taken at.
+  double desktopScale() const { return desktopScale_; }
   void Destroy() { window_.reset(); }
 
  private:
   struct Borders {
     int top = 0, left = 0, bottom = 0, right = 0;
   };
+  // `x`, `y`, `width`, `height` at the desktop's scale, from the display's corner.
+  SDL_Rect ScaledRect(int x, int y, int width, int height) const;
   // Places the window's frame at `outer` (display coordinates) inside the usable area.
   void PlaceFrame(SDL_Rect outer);
   bool ReportedBorders(Borders& borders) const;
@@ -49,6 +53,7 @@ class WindowFrame {
   int displayIndex_ = 0;            // the display the window is placed on
   SDL_Point displayOrigin_{0, 0};   // where 100,100 counts from: the chosen display's corner
   SDL_Rect firstRect_{0, 0, 0, 0};  // the first window's corner and inner size
+  double desktopScale_ = 1.0;  // sizes and places at this times their 96 dpi values
   bool firstFrameFitted_ = false;
   bool fullscreen_ = false;
   Borders windowedBorders_;  // decorations seen last in windowed mode

@@ -14,6 +14,7 @@ struct WindowOptions {
   std::optional<int> display;  // the monitor for the first window and full screen
   size_t senders = 1;          // senders shown at once, each in its tile
   uint32_t approveTimeoutMs = 30000;  // a sender waiting to be let in is refused after this
+  bool keepScreenOn = false;  // hold the screen saver off for the whole run, not only while pictures show
 };
 
 }  // namespace orrin

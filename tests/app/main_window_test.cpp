@@ -164,6 +164,38 @@ TEST_F(MainWindowTest, ScreenCheckTurnsTheScreenOffOnceAfterMoreThanThreeSeconds
   EXPECT_FALSE(next->screenActive());
 }
 
+TEST_F(MainWindowTest, ScreenSaverIsHeldOffOnlyWhilePicturesShow) {
+  // SDL_Init held it off (the test did not allow it); the window lets it go at once.
+  EXPECT_TRUE(SDL_IsScreenSaverEnabled());
+  window_->PaintNow();  // waiting
+  EXPECT_TRUE(SDL_IsScreenSaverEnabled());
+  auto sender = ShowSenderConnectedAt(1000);
+  sender->picture().Replace(SolidRgbPicture(16, 16, 1, 2, 3));
+  window_->PaintNow();
+  EXPECT_FALSE(SDL_IsScreenSaverEnabled());
+  window_->ScreenCheck(4001);  // the sender's screen went off: its last picture stays held
+  window_->PaintNow();
+  EXPECT_TRUE(SDL_IsScreenSaverEnabled());
+  auto next = ShowSenderWithPicture();
+  window_->PaintNow();
+  EXPECT_FALSE(SDL_IsScreenSaverEnabled());
+  next->End();  // the sender left
+  window_->SessionEnded(next.get());
+  window_->PaintNow();
+  EXPECT_TRUE(SDL_IsScreenSaverEnabled());
+
+  // --no-screensaver: held off from the start, whatever is shown.
+  window_.reset();
+  WindowOptions keepOn;
+  keepOn.keepScreenOn = true;
+  window_ = std::make_unique<MainWindow>([] {}, keepOn);
+  ASSERT_TRUE(window_->Create());
+  EXPECT_FALSE(SDL_IsScreenSaverEnabled());
+  window_->PaintNow();
+  EXPECT_FALSE(SDL_IsScreenSaverEnabled());
+  EXPECT_EQ(log_.Count("Screen saver held off for the whole run (--no-screensaver)"), 1);
+}
+
 TEST_F(MainWindowTest, TimerEventsRunTheScreenCheckOnTheMainThread) {
   auto sender = ShowSenderConnectedAt(10000);
   static std::atomic<uint32_t> now{50000};

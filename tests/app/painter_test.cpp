@@ -214,6 +214,34 @@ TEST_F(PainterTest, TextScreensHaveTheirBackgroundTitleAndLineColours) {
   }
 }
 
+TEST_F(PainterTest, AtScale2EveryBandAndBoxIsTwiceAsLargeAndFar) {
+  const FontSet large = FontSet::Open(2.0);
+  surface_.reset(SDL_CreateRGBSurfaceWithFormat(0, 2000, 1400, 32, SDL_PIXELFORMAT_RGBA32));
+  renderer_.reset(SDL_CreateSoftwareRenderer(surface_.get()));
+  painter_ = std::make_unique<Painter>(renderer_.get(), &large);
+  painter_->SetScale(2.0);
+  painter_->Paint(PaintInput{});
+  const SDL_Color green{0, 255, 0, 255};
+  const SDL_Color website{128, 128, 255, 255};
+  // The bands of a 1000x700 window at 96 dpi, doubled.
+  EXPECT_GT(CountColour(green, 600, 100, 1400, 300), 800);
+  EXPECT_EQ(CountColour(green, 0, 0, 2000, 100), 0);
+  EXPECT_EQ(CountColour(green, 0, 300, 2000, 1400), 0);
+  EXPECT_GT(CountColour(website, 0, 1240, 2000, 1320), 100);
+  EXPECT_EQ(CountColour(website, 0, 0, 2000, 1240), 0);
+  // The box's button and the overlay's margin.
+  const SDL_Rect button = painter_->DrawPanel(MessagePanel{"Caption", "one line", false});
+  EXPECT_EQ(button.w, 240);
+  EXPECT_EQ(button.h, 80);
+  SDL_SetRenderDrawColor(renderer_.get(), 255, 255, 255, 255);
+  SDL_RenderClear(renderer_.get());
+  painter_->DrawOverlay({"x"});
+  SDL_RenderFlush(renderer_.get());
+  EXPECT_THAT(Pixel(2000 - 19, 19), IsColour(255, 255, 255));  // the 20 px margin stays clear
+  EXPECT_THAT(Pixel(2000 - 21, 21), IsNearColour(75, 75, 75, 2));  // the dimmed box
+  painter_.reset();
+}
+
 TEST_F(PainterTest, ScreenOffWinsOverAHeldPicture) {
   StorePicture(SolidRgbPicture(640, 480, 200, 40, 40));
   isConnected = true;

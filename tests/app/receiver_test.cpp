@@ -42,11 +42,14 @@ TEST(Receiver, CommandLineTakesStatsAndNoDecodeAndRefusesTheRest) {
     EXPECT_EQ(error, "--max-fps needs a number from 1 to 240");
   }
   EXPECT_FALSE(ParseReceiverOptions({"--max-fps"}, error));
-  auto desktop = ParseReceiverOptions({"--fullscreen", "--keep-aspect", "--always-on-top", "--display", "1"}, error);
+  auto desktop = ParseReceiverOptions(
+      {"--fullscreen", "--keep-aspect", "--always-on-top", "--display", "1", "--no-screensaver"}, error);
   ASSERT_TRUE(desktop);
-  EXPECT_TRUE(desktop->window.fullscreen && desktop->window.keepAspect && desktop->window.alwaysOnTop);
+  EXPECT_TRUE(desktop->window.fullscreen && desktop->window.keepAspect && desktop->window.alwaysOnTop &&
+              desktop->window.keepScreenOn);
   EXPECT_EQ(desktop->window.display, 1);
-  EXPECT_FALSE(plain->window.fullscreen || plain->window.keepAspect || plain->window.alwaysOnTop);
+  EXPECT_FALSE(plain->window.fullscreen || plain->window.keepAspect || plain->window.alwaysOnTop ||
+               plain->window.keepScreenOn);
   EXPECT_FALSE(plain->window.display);
   EXPECT_FALSE(ParseReceiverOptions({"--display", "-1"}, error));
   EXPECT_NE(error.find("not in range 0 to 63"), std::string::npos) << error;  // said where it is missed
@@ -57,7 +60,7 @@ TEST(Receiver, CommandLineTakesStatsAndNoDecodeAndRefusesTheRest) {
 
 TEST(Receiver, HelpNamesEveryOptionTheKeysThePortsAndTheExitCodes) {
   const std::string help = ReceiverUsageText();
-  for (const char* word : {"--help", "--version", "--stats", "--no-decode", "--quiet", "--verbose", "--fullscreen", "--keep-aspect", "--always-on-top", "--display N", "F11", "ESC",
+  for (const char* word : {"--help", "--version", "--stats", "--no-decode", "--quiet", "--verbose", "--fullscreen", "--keep-aspect", "--always-on-top", "--display N", "--no-screensaver", "F11", "ESC",
                            "9959/tcp", "8888/udp", "8889/tcp", "Exit codes", "SIGTERM"})
     EXPECT_NE(help.find(word), std::string::npos) << word;
   // Only our own words: no parser annotations beside the options.

@@ -204,7 +204,8 @@ class LanTest(unittest.TestCase):
     def start_receiver(self, args):
         env = receiver_process.headless_env(SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE="/dev/null")
         binary = ["ip", "netns", "exec", self.lan.r, RECEIVER]
-        log = os.path.join(ARTIFACTS, f"lan-{self.id().split('.')[-1]}.log")
+        # Class and case: cases of one name in two classes may run at once.
+        log = os.path.join(ARTIFACTS, "lan-" + "-".join(self.id().split(".")[-2:]) + ".log")
         # --verbose: every decoded picture has its line, and the cases count them.
         receiver = receiver_process.Receiver(binary[0], env, log, args=[*binary[1:], "--verbose", *args])
         self.lan.processes.append(receiver.process)

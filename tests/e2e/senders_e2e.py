@@ -151,9 +151,10 @@ class SendersTest(unittest.TestCase):
         # One leaves: its tile is free, the others stay where they are.
         yellow.send_signal(signal.SIGINT)
         yellow.communicate(timeout=15)
-        screen = self.shows("left", geometry, [(RED, (250, 50, 350, 350)), (BLUE, (850, 50, 950, 350)),
-                                               (GREEN, (250, 450, 350, 750))])
-        self.assertEqual(screen.count(YELLOW, x, y, x + w, y + h, 12), 0)
+        self.assertTrue(wait_until(lambda: self.shot("left").count(YELLOW, x + 600, y + 400, x + w, y + h, 12) == 0,
+                                   timeout=20))
+        self.shows("others", geometry, [(RED, (250, 50, 350, 350)), (BLUE, (850, 50, 950, 350)),
+                                        (GREEN, (250, 450, 350, 750))])
         self.assertIsNone(red.poll())
 
     def test_approval_prompt_preview_yes_no_and_time_out(self):
