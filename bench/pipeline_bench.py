@@ -8,7 +8,9 @@ usage: /usr/bin/python3 bench/pipeline_bench.py BIN_DIR DATA_DIR [all|pacing|sou
   pacing   1080x2400 and 1920x1080 at 30 and 60 fps under Xvfb (defaults and --max-fps 60):
            pictures received, shown, never shown, gaps between presents, delay (last byte
            received -> SDL_RenderPresent returned) against decode + the present floor that
-           present_floor measures on the same renderer, CPU per shown picture
+           present_floor measures on the same renderer, CPU per shown picture. With
+           BENCH_PACING_VIEWERS=N each case runs again turn about with --share and N viewers
+           of /stream.mjpg (one of them never reads)
   sound    a steady, a bursty (3 frames every 60 ms) and a 0.5 %-fast sender through SDL's
            disk driver: gaps and inserted silence in what was played, queued delay
   steady   1080x2400 at 50 fps: CPU, pictures shown per second, drops, resident memory
@@ -29,8 +31,10 @@ import os
 import re
 import signal
 import statistics
+import socket
 import subprocess
 import sys
+import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
@@ -215,13 +219,53 @@ def status_kib(pid, key):
     return 0
 
 
-def cast_on_screen(name, fps, seconds, size="1080x2400", receiver_args=(), binary=RECEIVER):
+SHARE_PORT = 8080
+
+
+class StreamViewers:
+    """`count` viewers of the shared view's MJPEG stream: the first never reads after its
+    request, the others read and discard on threads of their own until closed."""
+
+    def __init__(self, count):
+        self.stop = threading.Event()
+        self.sockets = [socket.create_connection(("127.0.0.1", SHARE_PORT), timeout=5) for _ in range(count)]
+        for s in self.sockets:
+            s.sendall(b"GET /stream.mjpg HTTP/1.1\r\nHost: receiver\r\n\r\n")
+        self.threads = [threading.Thread(target=self.read, args=(s,)) for s in self.sockets[1:]]
+        for t in self.threads:
+            t.start()
+
+    def read(self, s):
+        s.settimeout(0.2)
+        while not self.stop.is_set():
+            try:
+                if not s.recv(1 << 20):
+                    return
+            except socket.timeout:
+                continue
+            except OSError:
+                return
+
+    def close(self):
+        self.stop.set()
+        for t in self.threads:
+            t.join()
+        for s in self.sockets:
+            s.close()
+
+
+def cast_on_screen(name, fps, seconds, size="1080x2400", receiver_args=(), binary=RECEIVER, viewers=0):
     """Casts `size` pictures at `fps` into the receiver under Xvfb; returns what it saw."""
     session = Xvfb()
+    watching = None
     try:
+        if viewers:
+            receiver_args = [*receiver_args, "--share", f"127.0.0.1:{SHARE_PORT}"]
         receiver = Receiver(name, list(receiver_args), session.env, binary)
         pid = receiver.process.pid
         time.sleep(1.0)  # the window is up and painted once
+        if viewers:
+            watching = StreamViewers(viewers)
         cpu_before, wall_before = process_cpu_seconds(pid), time.monotonic()
         sender = subprocess.Popen([CAST, "127.0.0.1:9959", "--pattern", size, "--quality", "85",
                                    "--pregenerate", "30", "--fps", str(fps), "--duration", str(seconds), "--quiet"],
@@ -232,6 +276,9 @@ def cast_on_screen(name, fps, seconds, size="1080x2400", receiver_args=(), binar
             time.sleep(1.0)
         cpu_seconds = process_cpu_seconds(pid) - cpu_before
         cpu = cpu_seconds / (time.monotonic() - wall_before) * 100
+        if watching:
+            watching.close()
+            watching = None
         peak = status_kib(pid, "VmHWM")
         match = SENT.search(sender.stderr.read())
         if sender.returncode != 0 or not match:
@@ -246,6 +293,8 @@ def cast_on_screen(name, fps, seconds, size="1080x2400", receiver_args=(), binar
         summary["floor"] = present_floor(session, size, summary["scale"], fps)
         return summary
     finally:
+        if watching:
+            watching.close()
         session.close()
 
 
@@ -281,29 +330,33 @@ def bench_pacing():
     cases = [PACING_CASES[int(i)] for i in only.split(",")] if only else PACING_CASES
     for size, fps, args in cases:
         runs_of = {}
-        for r in range(rounds):
-            for tag, binary in versions():
-                if args and not receiver_knows("--max-fps", binary):
-                    continue
-                label = f"{size} at {fps}" + (" " + " ".join(args) if args else "") + tag
-                log(f"== pacing: {label} for {seconds:g} s under Xvfb (round {r + 1}) ==")
-                try:
-                    s = cast_on_screen(f"pacing_{size}_{fps}{'_max' if args else ''}{tag.strip(' []')}_{r}", fps,
-                                       seconds, size, args, binary)
-                except RuntimeError as error:  # a receiver that never came up on a crowded machine
-                    log(f"  round left out: {error}")
-                    continue
-                t = s["cast_seconds"]
-                m = {"received": s["received"] / t, "shown": s["shown"] / t,
-                     "never": 100.0 * max(0, s["received"] - s["dropped"] - s["shown"]) / max(1, s["received"] - s["dropped"]),
-                     "gap": s["longest_gap"], "gaps": s["long_gaps"] * 20 / t, "p50": s["delay"][0],
-                     "p99": s["delay"][1], "decode": s["decode"][0], "floor": s["floor"],
-                     "cpu": 1000 * s["cpu_seconds"] / max(1, s["shown"])}
-                log(f"  received {m['received']:.1f}/s, shown {m['shown']:.1f}/s, never shown {m['never']:.1f}%, "
-                    f"longest gap {m['gap']:.0f} ms, gaps > 50 ms {m['gaps']:.1f} per 20 s, delay p50 {m['p50']:.1f} "
-                    f"p99 {m['p99']:.1f} ms (decode {m['decode']:.1f}, floor {m['floor']:.1f}, scale 1/{s['scale']}, "
-                    f"{s['renderer']}), CPU {m['cpu']:.1f} ms per shown picture")
-                runs_of.setdefault(label, []).append(m)
+        share_viewers = int(os.environ.get("BENCH_PACING_VIEWERS", "0"))
+        for r, (tag, binary), viewers in ((r, v, n) for r in range(rounds) for v in versions()
+                                          for n in ([0, share_viewers] if share_viewers else [0])):
+            if args and not receiver_knows("--max-fps", binary):
+                continue
+            if viewers and not receiver_knows("--share", binary):
+                continue
+            label = (f"{size} at {fps}" + (" " + " ".join(args) if args else "") + tag +
+                     (f" [{viewers} viewers]" if viewers else ""))
+            log(f"== pacing: {label} for {seconds:g} s under Xvfb (round {r + 1}) ==")
+            try:
+                s = cast_on_screen(f"pacing_{size}_{fps}{'_max' if args else ''}{tag.strip(' []')}"
+                                   f"{'_viewers' if viewers else ''}_{r}", fps, seconds, size, args, binary, viewers)
+            except RuntimeError as error:  # a receiver that never came up on a crowded machine
+                log(f"  round left out: {error}")
+                continue
+            t = s["cast_seconds"]
+            m = {"received": s["received"] / t, "shown": s["shown"] / t,
+                 "never": 100.0 * max(0, s["received"] - s["dropped"] - s["shown"]) / max(1, s["received"] - s["dropped"]),
+                 "gap": s["longest_gap"], "gaps": s["long_gaps"] * 20 / t, "p50": s["delay"][0],
+                 "p99": s["delay"][1], "decode": s["decode"][0], "floor": s["floor"],
+                 "cpu": 1000 * s["cpu_seconds"] / max(1, s["shown"])}
+            log(f"  received {m['received']:.1f}/s, shown {m['shown']:.1f}/s, never shown {m['never']:.1f}%, "
+                f"longest gap {m['gap']:.0f} ms, gaps > 50 ms {m['gaps']:.1f} per 20 s, delay p50 {m['p50']:.1f} "
+                f"p99 {m['p99']:.1f} ms (decode {m['decode']:.1f}, floor {m['floor']:.1f}, scale 1/{s['scale']}, "
+                f"{s['renderer']}), CPU {m['cpu']:.1f} ms per shown picture")
+            runs_of.setdefault(label, []).append(m)
         for label, runs in runs_of.items():
             pacing_rows(table, label, fps, args, runs)
     log("")

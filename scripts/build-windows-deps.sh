@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the libraries the Windows programs link, statically, with Debian's mingw-w64:
-# FreeType, SDL2, SDL2_ttf and libjpeg-turbo from Debian's own source packages of the
+# FreeType, SDL2, SDL2_ttf, libjpeg-turbo and civetweb from Debian's own source packages of the
 # versions the Linux build uses, plus CLI11's headers, into build-windows/deps (or
 # $ORRIN_WINDOWS_DEPS). Each library is built once and reused; run it as often as you like.
 #
@@ -27,10 +27,11 @@ freetype_v=$(version_of freetype libfreetype-dev 2.12.1+dfsg-5+deb12u4)
 sdl2_v=$(version_of libsdl2 libsdl2-dev 2.26.5+dfsg-1)
 ttf_v=$(version_of libsdl2-ttf libsdl2-ttf-dev 2.20.1+dfsg-2)
 jpeg_v=$(version_of libjpeg-turbo libturbojpeg0-dev 1:2.1.5-2)
+civetweb_v=$(version_of civetweb libcivetweb-dev 1.15+dfsg-4)
 
 stamp() { echo "$deps/.built/$1-${2#*:}"; }
 all_stamps=("$(stamp freetype "$freetype_v")" "$(stamp sdl2 "$sdl2_v")" "$(stamp sdl2-ttf "$ttf_v")"
-            "$(stamp libjpeg-turbo "$jpeg_v")" "$(stamp cli11 headers)")
+            "$(stamp libjpeg-turbo "$jpeg_v")" "$(stamp cli11 headers)" "$(stamp civetweb "$civetweb_v")")
 
 step() {  # step NAME COMMAND...: runs one step, its output into its log, and says how long it took
   local name=$1 started=$SECONDS
@@ -131,6 +132,7 @@ fetch_all() {
   fetch_source libsdl2 "$sdl2_v"
   fetch_source libsdl2-ttf "$ttf_v"
   fetch_source libjpeg-turbo "$jpeg_v"
+  fetch_source civetweb "$civetweb_v"
 }
 
 cmake_build() {  # cmake_build NAME SOURCE_DIR CMAKE_OPTIONS...: configure, build all, install
@@ -206,6 +208,16 @@ build_libjpeg_turbo() {
   touch "$(stamp libjpeg-turbo "$jpeg_v")"
 }
 
+build_civetweb() {
+  fetch_source civetweb "$civetweb_v"
+  # The shared view's HTTP server: the library only, no TLS, no CGI, no files served.
+  cmake_build civetweb "$src_dir/civetweb" -DBUILD_SHARED_LIBS=OFF -DCIVETWEB_BUILD_TESTING=OFF \
+    -DCIVETWEB_ENABLE_SERVER_EXECUTABLE=OFF -DCIVETWEB_INSTALL_EXECUTABLE=OFF -DCIVETWEB_ENABLE_SSL=OFF \
+    -DCIVETWEB_SERVE_NO_FILES=ON -DCIVETWEB_DISABLE_CGI=ON -DCIVETWEB_ENABLE_CXX=OFF -DCIVETWEB_ENABLE_ASAN=OFF
+  keep_licence civetweb "$src_dir/civetweb/LICENSE.md" "$src_dir/civetweb/debian/copyright"
+  touch "$(stamp civetweb "$civetweb_v")"
+}
+
 copy_cli11() {  # header-only; its CMake package finds the headers relative to itself
   mkdir -p "$deps/include" "$deps/share/cmake"
   rm -rf "$deps/include/CLI" "$deps/share/cmake/CLI11"
@@ -232,11 +244,12 @@ fi
 mkdir -p "$deps/.built" "$deps/lib/pkgconfig" "$src_dir"
 started=$SECONDS
 step tools install_missing
-[ -f "${all_stamps[0]}" ] && [ -f "${all_stamps[1]}" ] && [ -f "${all_stamps[2]}" ] && [ -f "${all_stamps[3]}" ] ||
-  step sources-list write_source_entries
+[ -f "${all_stamps[0]}" ] && [ -f "${all_stamps[1]}" ] && [ -f "${all_stamps[2]}" ] && [ -f "${all_stamps[3]}" ] &&
+  [ -f "${all_stamps[5]}" ] || step sources-list write_source_entries
 [ -f "${all_stamps[0]}" ] || step freetype build_freetype
 [ -f "${all_stamps[1]}" ] || step sdl2 build_sdl2
 [ -f "${all_stamps[2]}" ] || step sdl2-ttf build_sdl2_ttf
 [ -f "${all_stamps[3]}" ] || step libjpeg-turbo build_libjpeg_turbo
 [ -f "${all_stamps[4]}" ] || step cli11 copy_cli11
+[ -f "${all_stamps[5]}" ] || step civetweb build_civetweb
 echo "windows deps: built into $deps in $((SECONDS - started)) s"

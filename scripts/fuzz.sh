@@ -14,7 +14,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-${FUZZ_SECONDS:-600}}"
-all_targets="frame_parser_fuzz handshake_fuzz cast_message_fuzz jpeg_decoder_fuzz jpeg_damage_fuzz discovery_fuzz"
+all_targets="frame_parser_fuzz handshake_fuzz cast_message_fuzz jpeg_decoder_fuzz jpeg_damage_fuzz discovery_fuzz
+             share_request_fuzz"
 targets="${FUZZ_TARGETS:-$all_targets}"
 
 cmake --preset fuzz >/dev/null

@@ -35,6 +35,7 @@ licence SDL2_ttf "$deps"/share/licenses/SDL2_ttf/*
 licence FreeType "$deps"/share/licenses/freetype/*
 licence libjpeg-turbo "$deps"/share/licenses/libjpeg-turbo/*
 licence CLI11 "$deps"/share/licenses/CLI11/*
+licence civetweb "$deps"/share/licenses/civetweb/*
 licence mingw-w64-runtime-and-winpthreads /usr/share/doc/mingw-w64-x86-64-dev/copyright
 licence gcc-runtime /usr/share/doc/gcc-mingw-w64-base/copyright
 

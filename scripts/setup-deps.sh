@@ -32,6 +32,7 @@ need libx11-dev have_pc x11
 need libpng-dev have_pc libpng
 need libcli11-dev have_pc CLI11
 need libavformat-dev have_pc libavformat
+need libcivetweb-dev have_file '/usr/include/civetweb.h'
 need fonts-noto-cjk eval '[ -n "$(fc-list :lang=zh-cn 2>/dev/null)" ]'
 # tests
 need libgtest-dev have_pc gtest
@@ -52,6 +53,8 @@ need dbus have_cmd dbus-daemon
 need python3-dbus eval '/usr/bin/python3 -c "import dbus.mainloop.glib" 2>/dev/null'
 need python3-gi eval '/usr/bin/python3 -c "from gi.repository import GLib" 2>/dev/null'
 need ffmpeg have_cmd ffprobe
+need chromium have_cmd chromium
+need prometheus have_cmd promtool
 need iproute2 have_cmd ip
 need nftables have_cmd nft
 need desktop-file-utils have_cmd desktop-file-validate

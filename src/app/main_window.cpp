@@ -356,7 +356,7 @@ void MainWindow::PaintNow() {
   CastSession* shown = tiles_.Focused();
   PaintInput input;
   input.fullscreen = frame_.fullscreen();
-  if (shown != nullptr) input.timed = shown->stats().Enabled();
+  if (shown != nullptr) input.timed = shown->stats().TimingWanted();
   const int64_t start = input.timed ? NowNs() : 0;
   FollowDrawScale();
   if (multi()) {

@@ -18,6 +18,7 @@
 #include "app/screen_saver.h"
 #include "app/sdl_log.h"
 #include "app/services.h"
+#include "app/shared_view.h"
 #include "app/signal_watcher.h"
 #include "app/stats_reporter.h"
 #include "app/video_driver.h"
@@ -51,6 +52,17 @@ class Receiver {
     if (!options.record.empty()) recorder_.StartToFile(options.record);
   }
 
+  // --share: false when its port cannot be had (a start-up failure, logged).
+  bool StartSharedView() {
+    bool failed = false;
+    share_ = orrin::StartSharedView(options_, metrics_, audio_, recorder_, failed);
+    if (share_) {
+      stats_.SetMetrics(&metrics_);
+      services_.SetMetrics(&metrics_);
+    }
+    return !failed;
+  }
+
   // No display (a server, a container, an SSH session): the cast link, discovery, decoding
   // and sound still work, so keep serving until asked to stop.
   int RunWithoutWindow();
@@ -77,6 +89,7 @@ class Receiver {
 
   const ReceiverOptions& options_;
   // Declared before everything that records into them or plays into them.
+  ReceiverMetrics metrics_;
   CastStats stats_;
   AudioPlayback audio_{&stats_};
   // Outlives the services: the sessions hand it what they receive.
@@ -99,6 +112,8 @@ class Receiver {
   size_t waiting_ = 0;
   CastStats previewStats_;
   CastRun previewRun_{CastRun::Settings{options_.maxFps, options_.decode}, previewStats_};
+  // --share; stopped after the services, so no session feeds it once it is gone.
+  std::unique_ptr<ShareServer> share_;
   Services services_;  // last: stopped first, so no sender outlives what it uses
 };
 
@@ -106,6 +121,7 @@ SenderHooks Receiver::OpenSession(const std::string& clientInfo) {
   std::vector<CastSink> sinks;
   sinks.push_back(RecorderSink());
   sinks.push_back(SoundSink());
+  if (share_) sinks.push_back(ShareSink(share_->hub()));
   MainWindow* shownIn = window();
   auto session = std::make_shared<CastSession>(clientInfo, run_, shownIn ? WindowSink(shownIn) : ScreenSink{},
                                                std::move(sinks));
@@ -364,6 +380,7 @@ int RunReceiver(const std::vector<std::string>& args) {
   // the watcher instead of killing the process.
   BlockStopSignals();
   Receiver receiver(*options);
+  if (!receiver.StartSharedView()) return 1;
 
   RouteSdlLogThroughOurs();
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");

@@ -4,6 +4,7 @@
 
 #include <charconv>
 
+#include "share/share_request.h"
 #include "support/version.h"
 
 namespace orrin {
@@ -25,6 +26,7 @@ Ports (open them in the firewall for phones on the network):
   9959/tcp  WebSocket: the sender's pictures and sound
   8888/udp  discovery probes (broadcast)
   8889/tcp  discovery probes
+  PORT/tcp  the shared view, only with --share
 
 Exit codes:
   0  closed normally, or stopped by SIGINT or SIGTERM
@@ -84,6 +86,26 @@ void DescribeOptions(CLI::App& app, ReceiverOptions& o) {
                  "as received); later senders of the run go to FILE-2, FILE-3, ...")
       ->type_name("FILE")
       ->check([](const std::string& file) { return file.empty() ? std::string("needs a file name") : std::string(); });
+  app.add_option_function<std::string>(
+         "--share",
+         [&o](const std::string& text) {
+           std::string why;
+           if (!ParseShareEndpoint(text, o.shareAddress, o.sharePort, why)) throw CLI::ValidationError("--share", why);
+         },
+         "show the cast to browsers on the network: http://ADDR:PORT/ is a live\n"
+         "view; /stream.mjpg (MJPEG), /snapshot.jpg, /sound.pcm, /status (JSON)\n"
+         "and /metrics (Prometheus); ADDR defaults to every IPv4 interface")
+      ->type_name("[ADDR:]PORT");
+  app.add_option_function<std::string>(
+         "--share-token",
+         [&o](const std::string& token) {
+           const std::string why = ShareTokenProblem(token);
+           if (!why.empty()) throw CLI::ValidationError("--share-token", why);
+           o.shareToken = token;
+         },
+         "viewers of --share must bring TOKEN: open http://ADDR:PORT/?token=TOKEN\n"
+         "(letters, digits and -._~, at most 128)")
+      ->type_name("TOKEN");
   app.add_flag("--fullscreen", o.window.fullscreen,
                "start full screen and stay full screen for the whole run, text screens\n"
                "included (a kiosk or projector); F11 and ESC still leave it");
@@ -135,6 +157,10 @@ std::optional<ReceiverOptions> ParseReceiverOptions(const std::vector<std::strin
   const std::vector<std::string> extras = app.remaining();
   if (!extras.empty()) {
     error = (extras.front().rfind('-', 0) == 0 ? "unknown option " : "unexpected argument ") + extras.front();
+    return std::nullopt;
+  }
+  if (!options.shareToken.empty() && options.sharePort == 0) {
+    error = "--share-token needs --share";
     return std::nullopt;
   }
   if (options.quiet && options.verbose) {

@@ -27,6 +27,9 @@ struct ReceiverOptions {
   std::vector<Ipv4Network> allow;  // --allow CIDR[,CIDR...]: only these networks; empty: all
   bool approve = false;   // --approve: a sender from an address not yet let in waits for Y or N
   std::string record;     // --record FILE: every sender into FILE (later ones FILE-2, ...)
+  int sharePort = 0;         // --share [ADDR:]PORT: the shared view over HTTP; 0: none
+  std::string shareAddress;  // its IPv4 address; empty: every interface
+  std::string shareToken;    // --share-token TOKEN: viewers must bring it
   WindowOptions window;   // --fullscreen, --keep-aspect, --always-on-top, --display N, --no-screensaver,
                           // --senders N
 };

@@ -17,6 +17,7 @@ bool Services::Start(const std::string& deviceName) {
   // their own socket failures; a port held by another program disables only that half.
   discovery_ = std::make_unique<DiscoveryService>(deviceName, WEBSOCKET_PORT);
   discovery_->SetAllowedNetworks(access_.allowedNetworks);
+  discovery_->SetMetrics(metrics_);
   discovery_->Start();
   LogInfo("设备发现服务已启动: " + deviceName);
 
@@ -27,6 +28,7 @@ bool Services::Start(const std::string& deviceName) {
   server_->SetAllowedNetworks(access_.allowedNetworks);
   server_->SetMaxSenders(access_.maxSenders);
   server_->SetSenderAdmission(access_.admission);
+  server_->SetMetrics(metrics_);
   if (!server_->Start()) {
     // The error callback has logged the server's own text and shown it in the error box.
     LogError("Failed to start WebSocket server");

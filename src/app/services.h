@@ -6,6 +6,7 @@
 #include "net/ipv4_network.h"
 #include "net/websocket/admission.h"
 #include "net/websocket/callbacks.h"
+#include "support/receiver_metrics.h"
 
 namespace orrin {
 
@@ -37,6 +38,9 @@ class Services {
   // Discovery, then the WebSocket server, then the decoder's start-up line. False when the
   // server could not start; its failure has been logged (and shown) already.
   bool Start(const std::string& deviceName);
+  // Where the services count connections, refusals and discovery answers (null: nowhere);
+  // set before Start, kept alive until after Stop.
+  void SetMetrics(ReceiverMetrics* metrics) { metrics_ = metrics; }
   // The server first (its stop ends the connection and joins its threads, so no hook runs
   // after), then discovery. Harmless when nothing runs.
   void Stop();
@@ -45,6 +49,7 @@ class Services {
   const AccessControl access_;
   const SenderOpener opener_;
   const ErrorCallback onError_;
+  ReceiverMetrics* metrics_ = nullptr;
   std::unique_ptr<DiscoveryService> discovery_;
   std::unique_ptr<WebSocketServer> server_;
 };

@@ -62,13 +62,14 @@ VideoDriverPlan PlanVideoDrivers(const char* requested, WaylandSeat seat) {
 }
 
 VideoDriverPlan PrepareVideoDriver() {
+  TolerateLateWakeUps();
   const char* requested = std::getenv("SDL_VIDEODRIVER");
   if (!MayTryWayland(requested)) return VideoDriverPlan{};
   const WaylandCompositor compositor = ProbeWaylandCompositor();
   VideoDriverPlan plan = PlanVideoDrivers(requested, compositor.seat);
   if (!plan.drivers.empty())
     SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, plan.drivers.c_str(), SDL_HINT_OVERRIDE);
-  if (!plan.logLine.empty()) LogError(plan.logLine);
+  if (!plan.logLine.empty()) (plan.windowless ? LogError : LogInfo)(plan.logLine);
   // libdecor without a plugin draws nothing and says so in two raw lines of its own; plain
   // xdg-shell gives the same window without them, and the log says what is missing.
   if (compositor.seat == WaylandSeat::Present && !TitleBarPluginInstalled()) {

@@ -37,6 +37,9 @@ bool TitleBarPluginInstalled();
 // The one line that says how to get a title bar on Wayland.
 std::string TitleBarHint();
 
+// Before SDL_Init (SDL keeps the handler it finds and calls it after its own): X errors
+// that only say a wake-up reached a window already gone are not fatal (see the posix file).
+void TolerateLateWakeUps();
 // Before SDL_Init: probes, sets SDL's hints and logs the choice. Returns the plan.
 VideoDriverPlan PrepareVideoDriver();
 // After SDL_Init: what the log says about the driver SDL took (the title bar on Wayland).

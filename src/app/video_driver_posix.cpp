@@ -1,3 +1,5 @@
+#include <X11/Xlib.h>
+#include <X11/Xproto.h>
 #include <dirent.h>
 #include <wayland-client.h>
 
@@ -25,6 +27,18 @@ void OnGlobal(void* data, wl_registry*, uint32_t, const char* interface, uint32_
 void OnGlobalRemove(void*, wl_registry*, uint32_t) {}
 
 const wl_registry_listener REGISTRY_LISTENER{OnGlobal, OnGlobalRemove};
+
+// SDL wakes its waiting main thread from other threads by sending an event to the window
+// over a second connection. When the window is destroyed right after (the close path's
+// last wake-up), the server can take the destruction first and answer the send with
+// BadWindow; Xlib's default handler would then end the process with exit code 1 at
+// SDL_Quit. Every other error goes to the handler that was there before, as it always did.
+XErrorHandler previousHandler = nullptr;
+
+int OnXError(Display* display, XErrorEvent* error) {
+  if (error->error_code == BadWindow && error->request_code == X_SendEvent) return 0;
+  return previousHandler != nullptr ? previousHandler(display, error) : 0;
+}
 
 bool HasPlugin(const std::string& directory) {
   DIR* dir = opendir(directory.c_str());
@@ -58,6 +72,10 @@ WaylandCompositor ProbeWaylandCompositor() {
   wl_display_disconnect(display);
   if (!answered) return {};
   return {globals.seat ? WaylandSeat::Present : WaylandSeat::Missing, globals.decorations};
+}
+
+void TolerateLateWakeUps() {
+  if (previousHandler == nullptr) previousHandler = XSetErrorHandler(OnXError);
 }
 
 bool TitleBarPluginInstalled() {

@@ -142,6 +142,7 @@ void AudioPlayback::Play(const ByteBuffer& data) {
     queued = buffer_.Queued() * AUDIO_BYTES_PER_SAMPLE;
     taken = buffer_.PushLittleEndian(data.data(), length / AUDIO_BYTES_PER_SAMPLE);
   }
+  if (taken) ++playedFrames_;
   if (!taken) {
     uint64_t dropCount = ++droppedFrames_;
     if (ShouldLogDrop(dropCount)) {
@@ -185,6 +186,11 @@ size_t AudioPlayback::QueuedBytes() {
 uint64_t AudioPlayback::TrimmedSamples() {
   std::lock_guard<std::mutex> lock(bufferMutex_);
   return buffer_.TrimmedSamples();
+}
+
+uint64_t AudioPlayback::Gaps() {
+  std::lock_guard<std::mutex> lock(bufferMutex_);
+  return buffer_.Underruns();
 }
 
 }  // namespace orrin

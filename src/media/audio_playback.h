@@ -60,6 +60,10 @@ class AudioPlayback {
   size_t QueuedBytes();
   // Frames dropped because the queue was full.
   uint64_t DroppedFrames() const { return droppedFrames_.load(); }
+  // Frames queued for the device.
+  uint64_t PlayedFrames() const { return playedFrames_.load(); }
+  // Times the sound ran dry while playing.
+  uint64_t Gaps();
   // Samples taken out to hold the delay down, since the device was opened.
   uint64_t TrimmedSamples();
 
@@ -83,6 +87,7 @@ class AudioPlayback {
   JitterBuffer buffer_;
   std::atomic<int64_t> audioFrameCount_{0};
   std::atomic<uint64_t> droppedFrames_{0};
+  std::atomic<uint64_t> playedFrames_{0};
 };
 
 }  // namespace orrin

@@ -102,7 +102,7 @@ void CastSession::OnVideoFrame(const ByteBuffer& data, std::optional<uint32_t> s
 }
 
 void CastSession::StorePicture(const ByteBuffer& data, int64_t receivedNs) {
-  const bool timed = stats().Enabled();
+  const bool timed = stats().TimingWanted();
   int scale = 1;
   const DrawArea area = UnpackDrawArea(drawArea_.load(std::memory_order_relaxed));
   std::unique_ptr<Picture> picture = CreateBitmapFromJPEG(data, area, &scale);

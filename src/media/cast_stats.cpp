@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <mutex>
 
+#include "support/receiver_metrics.h"
+
 namespace orrin {
 namespace {
 
@@ -65,6 +67,7 @@ void CastStats::Update(F&& change) {
 }
 
 void CastStats::PictureReceived(size_t bytes) {
+  if (ReceiverMetrics* metrics = metrics_.load(std::memory_order_acquire)) Count(&metrics->picturesReceived);
   if (!Enabled()) return;
   Update([bytes](StatsSnapshot& s) {
     ++s.received;
@@ -73,11 +76,15 @@ void CastStats::PictureReceived(size_t bytes) {
 }
 
 void CastStats::PictureDropped() {
+  if (ReceiverMetrics* metrics = metrics_.load(std::memory_order_acquire)) Count(&metrics->picturesDropped);
   if (!Enabled()) return;
   Update([](StatsSnapshot& s) { ++s.dropped; });
 }
 
 void CastStats::PictureDecoded(double decodeMs, int scaleDenominator) {
+  if (ReceiverMetrics* metrics = metrics_.load(std::memory_order_acquire)) {
+    metrics->decodeSeconds.Observe(decodeMs / 1000);
+  }
   if (!Enabled()) return;
   std::lock_guard<std::mutex> lock(mutex_);
   for (StatsSnapshot* s : {&intervalCounts_, &runCounts_}) {
@@ -88,6 +95,10 @@ void CastStats::PictureDecoded(double decodeMs, int scaleDenominator) {
 }
 
 void CastStats::PictureShown(double uploadMs, double drawMs, double delayMs) {
+  if (ReceiverMetrics* metrics = metrics_.load(std::memory_order_acquire)) {
+    Count(&metrics->picturesShown);
+    metrics->presentSeconds.Observe(delayMs / 1000);
+  }
   if (!Enabled()) return;
   const int64_t now = NowNs();
   std::lock_guard<std::mutex> lock(mutex_);

@@ -8,6 +8,8 @@
 
 namespace orrin {
 
+struct ReceiverMetrics;
+
 // Counters and timings of the picture path, for `--stats`, the overlay and the benchmarks.
 
 // Monotonic nanoseconds (steady clock): the time stamps the picture path carries.
@@ -43,6 +45,11 @@ class CastStats {
  public:
   void Enable(bool on) { enabled_.store(on, std::memory_order_relaxed); }
   bool Enabled() const { return enabled_.load(std::memory_order_relaxed); }
+  // The running totals the shared view reports (null: none). Fed by the same hooks whether
+  // or not statistics are on; set before any sender arrives, kept alive as long as this.
+  void SetMetrics(ReceiverMetrics* metrics) { metrics_.store(metrics, std::memory_order_release); }
+  // Whether the picture path should take its time stamps: for statistics or for the metrics.
+  bool TimingWanted() const { return Enabled() || metrics_.load(std::memory_order_acquire) != nullptr; }
 
   void PictureReceived(size_t bytes);  // a video frame reached the cast session
   void PictureDropped();               // the intake spacing dropped it unseen
@@ -73,6 +80,7 @@ class CastStats {
   void Update(F&& change);
 
   std::atomic<bool> enabled_{false};
+  std::atomic<ReceiverMetrics*> metrics_{nullptr};
   // One short lock per picture is far below the cost of the picture itself, and only taken
   // while enabled.
   mutable std::mutex mutex_;

@@ -203,7 +203,9 @@ bool LimitVanishedPeer(SocketHandle fd, int idleMs, int intervalMs, int unackedM
 }
 
 bool IsPeerGoneError(int error) {
-  return error == WSAETIMEDOUT || error == WSAENETRESET || error == WSAECONNABORTED || error == WSAEHOSTUNREACH;
+  // Not WSAETIMEDOUT: a receive time-out gives the same code, and a sender that is gone is
+  // let go by its unanswered pings all the same.
+  return error == WSAENETRESET || error == WSAECONNABORTED || error == WSAEHOSTUNREACH;
 }
 
 bool EnableDestinationAddress(SocketHandle fd) { return SetIntOption(fd, IPPROTO_IP, IP_PKTINFO, 1); }

@@ -24,6 +24,7 @@ ARTIFACTS = ""
 GREEN = (0, 255, 0)      # the title
 WHITE = (255, 255, 255)  # the status line
 WEBSITE = (128, 128, 255)
+INFO_CAPTION_BAR = (60, 90, 150)
 WAITING_TITLE = "Tavoli网投屏接受客户端 - 等待连接..."
 
 
@@ -72,10 +73,10 @@ class HiDpiTest(DesktopCase):
         shot = artifact(self.name(suffix) + ".png")
         boxes = {}
 
-        def measured():
+        def measured():  # once the box has gone: its caption is white too
             x.screenshot(shot)
             boxes.update({colour: colour_box(shot, colour, geometry) for colour in (GREEN, WHITE, WEBSITE)})
-            return all(boxes.values())
+            return all(boxes.values()) and colour_box(shot, INFO_CAPTION_BAR, geometry) is None
         self.assertTrue(wait_until(measured, timeout=15, step=0.3), f"texts missing in {shot}: {boxes}")
         icon = x.run("xprop", "-id", str(window), "-f", "_NET_WM_ICON", "32c", " $0 $1\n", "_NET_WM_ICON").stdout
         self.assertEqual(receiver.terminate(), 0)

@@ -169,6 +169,7 @@ void DiscoveryService::HandleUdpRequest(SocketHandle socket, const sockaddr_in& 
   // own address and port (a unicast reply even to a broadcast probe).
   long sent = SendDatagram(socket, response.data(), response.size(), clientAddr);
   if (sent == static_cast<long>(response.size())) {
+    Count(metrics ? &metrics->discoveryAnswers : nullptr);
     LogInfoThinned(udpAnswerLines, "发送UDP发现响应到: " + FormatAddress(clientAddr), FormatIPv4(clientAddr.sin_addr));
   } else if (running) {
     // While stopping, the wake-up has shut the socket down under this reply: no failure.
@@ -277,6 +278,7 @@ void DiscoveryService::HandleTcpClient(SocketHandle clientSocket) {
     LogError("Failed to send TCP response: " + Code(sent < 0 ? LastSocketError() : SOCKET_MESSAGE_SIZE_ERROR));
     return;
   }
+  Count(metrics ? &metrics->discoveryAnswers : nullptr);
   sockaddr_in peer{};
   if (PeerAddressOf(clientSocket, peer)) {
     LogInfoThinned(tcpAnswerLines, "发送TCP发现响应到: " + FormatAddress(peer), FormatIPv4(peer.sin_addr));

@@ -15,6 +15,7 @@
 #include "net/ipv4_network.h"
 #include "net/socket.h"
 #include "support/log_thinning.h"
+#include "support/receiver_metrics.h"
 
 namespace orrin {
 
@@ -42,6 +43,9 @@ class DiscoveryService {
 
   // Off (empty) by default. Probes from outside these networks get no answer. Set before Start.
   void SetAllowedNetworks(std::vector<Ipv4Network> networks) { allowedNetworks = std::move(networks); }
+  // Answers sent are counted into `counters` (null: not counted), which must outlive the
+  // service. Set before Start.
+  void SetMetrics(ReceiverMetrics* counters) { metrics = counters; }
 
   // Launches both listeners; a second Start while running changes nothing. Always true.
   bool Start();
@@ -101,6 +105,7 @@ class DiscoveryService {
   unsigned refusedConnections = 0;  // tcpThread only
 
   std::vector<Ipv4Network> allowedNetworks;
+  ReceiverMetrics* metrics = nullptr;
   // udpThread only: the answer budget per source, and our broadcast addresses (read again
   // at most once a second, so a flood does not enumerate the interfaces per datagram).
   ProbeRateLimiter udpAnswers{ANSWERS_PER_SECOND, ANSWERS_PER_SECOND};

@@ -66,12 +66,14 @@ bool WebSocketServer::ReceiveFrame(Connection& connection) {
       return true;
     }
     if (result < 0 && IsInterruptedError(code)) continue;
-    // The socket was readable, so a failed receive is never a time-out of ours: TCP gave up
-    // on a sender that stopped acknowledging (a time-out code on some platforms).
-    if (result < 0 && (IsPeerGoneError(code) || (wait == SenderWait::Readable && IsTimeoutError(code)))) {
+    // TCP gave up on a sender that stopped acknowledging.
+    if (result < 0 && IsPeerGoneError(code)) {
       LogInfo("Sender gone, connection closed: its link stopped acknowledging, error: " + Code(code));
       return false;
     }
+    // Said readable, then nothing came in time (Wine's poll does this): the wait goes on,
+    // and the pings decide whether the sender is still there.
+    if (result < 0 && wait == SenderWait::Readable && IsTimeoutError(code)) continue;
     // The quiet time-out: the parser keeps the part of the frame it has, and the next call
     // goes on with the same frame.
     const bool timedOut = wait == SenderWait::Quiet;

@@ -131,6 +131,7 @@ void WebSocketServer::Refuse(Connection& connection, uint16_t status, const char
   payload.insert(payload.end(), reason, reason + std::char_traits<char>::length(reason));
   ByteBuffer closeFrame = EncodeFrame(WS_OPCODE_CLOSE, true, payload);
   SendOnce(connection.clientSocket.Fd(), closeFrame.data(), closeFrame.size());
+  Count(metrics ? &metrics->sendersRefused : nullptr);
   LogInfoThinned(refusalLines, line, connection.source);
 }
 

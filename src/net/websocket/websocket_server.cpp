@@ -96,7 +96,9 @@ void WebSocketServer::ServerThread() {
 
 void WebSocketServer::Accept(Socket accepted, const sockaddr_in& clientAddr) {
   const std::string clientInfo = FormatAddress(clientAddr);
+  Count(metrics ? &metrics->connections : nullptr);
   if (!IsAllowedSource(allowedNetworks, clientAddr.sin_addr)) {
+    Count(metrics ? &metrics->sendersRefused : nullptr);
     LogErrorThinned(outsiderLines, "Connection from outside the allowed networks closed: " + clientInfo,
                     FormatIPv4(clientAddr.sin_addr));
     return;  // `accepted` closes it
@@ -148,6 +150,7 @@ void WebSocketServer::ClientThread(Connection& connection) {
   try {
     if (connection.announced) LogInfo("客户端处理线程已启动");
     if (!PerformHandshake(socket)) {
+      Count(metrics ? &metrics->handshakesFailed : nullptr);
       LogErrorThinned(handshakeFailedNotes, "WebSocket握手失败", PeerSource(socket));
       FinishConnection(connection);
       return;

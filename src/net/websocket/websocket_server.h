@@ -18,6 +18,7 @@
 #include "net/websocket/sender_liveness.h"
 #include "support/bytes.h"
 #include "support/log_thinning.h"
+#include "support/receiver_metrics.h"
 
 namespace orrin {
 
@@ -73,6 +74,10 @@ class WebSocketServer {
   void SetSenderAdmission(SenderAdmission check) { admission = std::move(check); }
   // Off (empty) by default. Connections from outside these networks are closed at once.
   void SetAllowedNetworks(std::vector<Ipv4Network> networks) { allowedNetworks = std::move(networks); }
+
+  // Connections, failed handshakes and refused senders are counted into `counters` (null:
+  // not counted), which must outlive the server. Set before Start.
+  void SetMetrics(ReceiverMetrics* counters) { metrics = counters; }
 
   static constexpr size_t MAX_PENDING_HANDSHAKES = 4;
 
@@ -143,6 +148,7 @@ class WebSocketServer {
   size_t maxSenders = 1;
   SenderAdmission admission;
   std::vector<Ipv4Network> allowedNetworks;
+  ReceiverMetrics* metrics = nullptr;
   // Anyone who can reach the port can fail a handshake or break a frame as often as they
   // like: those lines are thinned, failed handshakes per source address.
   CastMessageNotes messageNotes;
