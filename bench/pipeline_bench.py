@@ -19,6 +19,8 @@ usage: /usr/bin/python3 bench/pipeline_bench.py BIN_DIR DATA_DIR [all|pacing|sou
   sessions resident memory over 5,000 short sessions at about 300 a second, windowless
            (SDL's offscreen driver): one picture of five sizes in turn, a ping, close
   record   1080x2400 at 30 fps with --record against the same cast without: CPU and memory
+  senders  1, 2 and 4 senders at 1080x2400 30 fps in tiles (--senders): shown per sender per
+           second, CPU, resident memory (bench/senders_bench.py)
 
 `all` (the default) runs everything but memory.
 
@@ -46,6 +48,7 @@ DEFAULTS = {
     "BENCH_MEMORY_CYCLES": "5000", "BENCH_SESSIONS": "5000", "BENCH_SESSIONS_ROUNDS": "3",
     "BENCH_STEADY_SECONDS": "60", "BENCH_STEADY_ROUNDS": "1",
     "BENCH_RECORD_SECONDS": "20", "BENCH_RECORD_ROUNDS": "2",
+    "BENCH_SENDERS_SECONDS": "15", "BENCH_SENDERS_ROUNDS": "2",
 }
 
 
@@ -620,6 +623,11 @@ def bench_record():
         spread(rss_ratios))
 
 
+def bench_senders():
+    import senders_bench
+    senders_bench.bench(sys.modules[__name__], setting("BENCH_SENDERS_SECONDS"), setting("BENCH_SENDERS_ROUNDS", int))
+
+
 def machine():
     model = "unknown CPU"
     with open("/proc/cpuinfo") as f:
@@ -645,6 +653,8 @@ def main():
         bench_sound()
     elif MODE == "record":
         bench_record()
+    elif MODE == "senders":
+        bench_senders()
     else:
         bench_decode()
         bench_ingest()
@@ -652,6 +662,7 @@ def main():
         bench_sound()
         bench_steady()
         bench_record()
+        bench_senders()
     header = ("measure", "figure", "ceiling (same run)", "ratio", "target", "verdict", "spread of ratio")
     widths = [max(len(r[i]) for r in rows + [header]) for i in range(len(header))]
     log("")

@@ -14,8 +14,17 @@ enum class KeyAction {
   ToggleOverlay,    // I
   ToggleRecording,  // R
   SavePicture,      // S
+  FocusNext,        // Tab (several senders)
+  FocusTile1,       // 1 to 4: the focus to that tile (several senders)
+  FocusTile2,
+  FocusTile3,
+  FocusTile4,
+  ToggleZoom,       // Z: the focused tile alone and back (several senders)
+  Admit,            // Y while a sender waits to be let in
+  Refuse,           // N while a sender waits to be let in
 };
 
-KeyAction ActionForKey(SDL_Keycode key, bool panelOpen, bool fullscreen);
+// `promptOpen`: a sender waits to be let in; its Y and N come before any box.
+KeyAction ActionForKey(SDL_Keycode key, bool panelOpen, bool fullscreen, bool promptOpen = false);
 
 }  // namespace orrin

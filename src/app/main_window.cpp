@@ -44,6 +44,8 @@ MainWindow::MainWindow(std::function<void()> stopServices, WindowOptions options
       screenSaver_(options.keepScreenOn),
       frame_(options),
       mainThread_(std::this_thread::get_id()),
+      tiles_(options.senders),
+      prompts_(options.approveTimeoutMs),
       host_(std::move(readHost)) {
   eventBase_ = SDL_RegisterEvents(EVENT_COUNT);
   queue_ = std::make_shared<MainThreadQueue>(eventBase_ + POSTED_CALL_EVENT);
@@ -53,7 +55,8 @@ MainWindow::~MainWindow() {
   queue_->Close();
   if (timer_ != 0) SDL_RemoveTimer(timer_);
   if (stopThread_.joinable()) stopThread_.join();
-  shown_.reset();
+  prompts_.RefuseAll();
+  tiles_.Clear();
   painter_.reset();  // its textures belong to the renderer
   renderer_.reset();
   frame_.Destroy();
@@ -128,13 +131,24 @@ void MainWindow::ShowErrorBox(const std::string& caption, const std::string& tex
 void MainWindow::ShowSession(std::shared_ptr<CastSession> session) {
   if (session == nullptr) return;
   SetTitle(ConnectedTitle(session->clientInfo()));
-  shown_ = std::move(session);
-  if (painter_) painter_->ForgetUpload();
+  const size_t place = tiles_.Add(std::move(session), Tick());
+  if (painter_) {
+    painter_->ForgetUpload();
+    painter_->tile(place).Forget();
+  }
+  FocusChanged();
   needsPaint_ = true;
 }
 
 void MainWindow::SessionEnded(const CastSession* session) {
-  if (session == shown_.get()) shown_.reset();
+  tiles_.Remove(session);
+  FocusChanged();
+  if (multi() && tiles_.Focused() != nullptr) {
+    // The others go on: the window stays as it is and names the sender in focus.
+    SetTitle(ConnectedTitle(tiles_.Focused()->clientInfo()));
+    needsPaint_ = true;
+    return;
+  }
   // A kiosk stays full screen when the sender goes; only the keys leave it.
   if (frame_.fullscreen() && !options_.fullscreen) frame_.LeaveFullscreen();
   SetTitle(WaitingTitle());
@@ -142,11 +156,12 @@ void MainWindow::SessionEnded(const CastSession* session) {
 }
 
 void MainWindow::PictureStored(const CastSession* session, int64_t dueNs) {
-  if (session == shown_.get()) RepaintAt(dueNs);
+  const ApprovalPrompt* prompt = prompts_.Front();
+  if (tiles_.PlaceOf(session) || (prompt != nullptr && prompt->preview.get() == session)) RepaintAt(dueNs);
 }
 
 void MainWindow::ScreenOn(const CastSession* session) {
-  if (session == shown_.get()) SetTitle(ScreenOnTitle());
+  if (session != nullptr && session == tiles_.Focused()) SetTitle(ScreenOnTitle());
 }
 
 void MainWindow::ShowPanel(MessagePanel panel) {
@@ -216,22 +231,17 @@ void MainWindow::HandleEvent(const SDL_Event& event) {
     }
   } else if (event.type == SDL_KEYDOWN) {
     HandleKey(event.key.keysym.sym);
+  } else if (event.type == SDL_MOUSEBUTTONUP && event.button.button == SDL_BUTTON_LEFT && multi() &&
+             panels_.empty()) {
+    ClickAt(OutputPoint(event.button.x, event.button.y));
   } else if (event.type == SDL_MOUSEBUTTONUP && event.button.button == SDL_BUTTON_LEFT && !panels_.empty()) {
-    // Mouse positions are in window coordinates; the button was drawn in output pixels.
-    int windowWidth = 1;
-    int windowHeight = 1;
-    int outputWidth = 1;
-    int outputHeight = 1;
-    SDL_GetWindowSize(frame_.window(), &windowWidth, &windowHeight);
-    SDL_GetRendererOutputSize(renderer_.get(), &outputWidth, &outputHeight);
-    const SDL_Point at{event.button.x * outputWidth / std::max(windowWidth, 1),
-                       event.button.y * outputHeight / std::max(windowHeight, 1)};
+    const SDL_Point at = OutputPoint(event.button.x, event.button.y);
     if (SDL_PointInRect(&at, &okButton_)) DismissPanel();
   } else if (event.type == eventBase_ + TIMER_EVENT) {
     ScreenCheck(Tick());
     // A fallback only: every stored picture has a repaint due within 33 ms. Should one be
     // missed all the same, the picture must not stay unshown when the sender pauses.
-    if (painter_ && shown_ && painter_->HasUndrawnPicture(&shown_->picture())) needsPaint_ = true;
+    if (HasUndrawnTile()) needsPaint_ = true;
     if (tools_.overlayShown()) needsPaint_ = true;  // its figures change by the second
   } else if (event.type == eventBase_ + POSTED_CALL_EVENT) {
     RunPostedCalls();
@@ -240,6 +250,17 @@ void MainWindow::HandleEvent(const SDL_Event& event) {
   } else if (event.type == eventBase_ + END_LOOP_EVENT) {
     loopEnded_ = true;
   }
+}
+
+SDL_Point MainWindow::OutputPoint(int x, int y) const {
+  // Mouse positions are in window coordinates; everything is drawn in output pixels.
+  int windowWidth = 1;
+  int windowHeight = 1;
+  int outputWidth = 1;
+  int outputHeight = 1;
+  SDL_GetWindowSize(frame_.window(), &windowWidth, &windowHeight);
+  SDL_GetRendererOutputSize(renderer_.get(), &outputWidth, &outputHeight);
+  return SDL_Point{x * outputWidth / std::max(windowWidth, 1), y * outputHeight / std::max(windowHeight, 1)};
 }
 
 void MainWindow::RepaintAt(int64_t dueNs) {
@@ -270,7 +291,9 @@ void MainWindow::RunPostedCalls() {
 }
 
 void MainWindow::HandleKey(SDL_Keycode key) {
-  switch (ActionForKey(key, !panels_.empty(), frame_.fullscreen())) {
+  const KeyAction action = ActionForKey(key, !panels_.empty(), frame_.fullscreen(), prompts_.Front() != nullptr);
+  if (HandleTileAction(static_cast<int>(action))) return;
+  switch (action) {
     case KeyAction::None:
       break;
     case KeyAction::DismissPanel:
@@ -294,7 +317,9 @@ void MainWindow::HandleKey(SDL_Keycode key) {
       needsPaint_ = tools_.overlayShown();
       break;
     case KeyAction::SavePicture:
-      if (painter_) tools_.SavePicture(painter_->shownJpeg());
+      if (painter_) tools_.SavePicture(multi() ? painter_->tile(tiles_.focus()).jpeg() : painter_->shownJpeg());
+      break;
+    default:
       break;
   }
 }
@@ -305,7 +330,8 @@ void MainWindow::ToggleFullscreen() {
     LogInfo("退出全屏模式");
     return;
   }
-  const bool showing = shown_ != nullptr && shown_->connected() && shown_->picture().Holds();
+  const CastSession* shown = tiles_.Focused();
+  const bool showing = shown != nullptr && shown->connected() && shown->picture().Holds();
   if (showing || options_.fullscreen) {
     frame_.EnterFullscreen();
     LogInfo("进入全屏模式");
@@ -313,11 +339,17 @@ void MainWindow::ToggleFullscreen() {
 }
 
 void MainWindow::ScreenCheck(uint32_t now) {
-  if (shown_ != nullptr && shown_->CheckScreen(now)) {
-    LogInfo("投屏设备可能已息屏，进入等待状态");
-    SetTitle(ScreenOffTitle());
-    needsPaint_ = true;
+  for (size_t place = 0; place < tiles_.places(); ++place) {
+    CastSession* session = tiles_.At(place);
+    if (session != nullptr && session->CheckScreen(now)) {
+      LogInfo("投屏设备可能已息屏，进入等待状态");
+      if (session == tiles_.Focused()) SetTitle(ScreenOffTitle());
+      needsPaint_ = true;
+    }
   }
+  if (prompts_.Expire(now)) needsPaint_ = true;
+  // The prompt counts its seconds down.
+  if (prompts_.Front() != nullptr) needsPaint_ = true;
   CheckHost();
 }
 
@@ -335,37 +367,50 @@ void MainWindow::PaintNow() {
   needsPaint_ = false;
   pictureDueNs_.reset();  // this paint shows the newest picture
   if (!renderer_ || closing_) return;
-  if (shown_) shown_->RepaintTaken();  // before the picture is read: one stored after this asks again
+  CastSession* shown = tiles_.Focused();
   PaintInput input;
   input.fullscreen = frame_.fullscreen();
-  input.host = &host_.current();
-  if (shown_) {
-    input.picture = &shown_->picture();
-    input.connected = shown_->connected();
-    input.screenActive = shown_->screenActive();
-    input.timed = shown_->stats().TimingWanted();
-  }
+  if (shown != nullptr) input.timed = shown->stats().TimingWanted();
+  painter_->SetHost(&host_.current());
   const int64_t start = input.timed ? NowNs() : 0;
   FollowDrawScale();
-  painter_->Paint(input);
+  if (multi()) {
+    PaintTiles(input.timed, start);
+  } else {
+    if (shown) shown->RepaintTaken();  // before the picture is read: one stored after this asks again
+    if (shown) {
+      input.picture = &shown->picture();
+      input.connected = shown->connected();
+      input.screenActive = shown->screenActive();
+    }
+    painter_->Paint(input);
+    // The sender's next picture is decoded for the area this one was drawn into.
+    if (shown) shown->SetDrawArea(painter_->drawArea());
+  }
   screenSaver_.PictureShown(painter_->showedPicture());
-  // The sender's next picture is decoded for the area this one was drawn into.
-  if (shown_) shown_->SetDrawArea(painter_->drawArea());
-  if (tools_.overlayShown()) painter_->DrawOverlay(OverlayLines(tools_.Facts(*painter_, shown_.get())));
+  if (tools_.overlayShown()) painter_->DrawOverlay(OverlayLines(tools_.Facts(*painter_, shown)));
   // The information box has done its work once a cast shows: it must not hide the cast.
   // Its text stays on the waiting screen and in the log. Error boxes wait for the person.
   if (painter_->showedPicture()) {
     while (!panels_.empty() && !panels_.back().isError) panels_.pop_back();
   }
   okButton_ = panels_.empty() ? SDL_Rect{0, 0, 0, 0} : painter_->DrawPanel(panels_.back());
+  PaintPrompt();
   painter_->EndFrame();
   PresentFrame(renderer_.get());
-  if (const Painter::Upload& upload = painter_->lastUpload(); input.timed && upload.newPicture) {
-    const int64_t presented = NowNs();
+  if (!input.timed) return;
+  const int64_t presented = NowNs();
+  auto count = [&](const Painter::Upload& upload, CastSession* session) {
+    if (!upload.newPicture || session == nullptr) return;
     const double drawMs = static_cast<double>(presented - start) / 1e6 - upload.uploadMs;
-    shown_->stats().PictureShown(upload.uploadMs, drawMs,
-                                 upload.receivedNs != 0 ? static_cast<double>(presented - upload.receivedNs) / 1e6 : 0);
+    session->stats().PictureShown(upload.uploadMs, drawMs,
+                                  upload.receivedNs != 0 ? static_cast<double>(presented - upload.receivedNs) / 1e6 : 0);
+  };
+  if (!multi()) {
+    count(painter_->lastUpload(), shown);
+    return;
   }
+  for (size_t place : tiles_.Shown()) count(painter_->tile(place).lastUpload(), tiles_.At(place));
 }
 
 void MainWindow::FollowDrawScale() {

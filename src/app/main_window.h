@@ -13,8 +13,10 @@
 #include "app/font_set.h"
 #include "app/main_thread_queue.h"
 #include "app/painter.h"
+#include "app/prompt_queue.h"
 #include "app/screen_saver.h"
 #include "app/sdl_handles.h"
+#include "app/tile_set.h"
 #include "app/window_frame.h"
 #include "app/window_options.h"
 #include "media/cast_session.h"
@@ -52,7 +54,7 @@ class MainWindow {
   void ShowErrorBox(const std::string& caption, const std::string& text);
 
   // What a cast session tells the window, on the main thread (see Post).
-  // `session` connected: it is shown from now on.
+  // `session` connected: it is shown from now on (in a tile of its own, with several).
   void ShowSession(std::shared_ptr<CastSession> session);
   // `session` ended: back to the waiting screen (and out of full screen, unless a kiosk).
   void SessionEnded(const CastSession* session);
@@ -60,6 +62,12 @@ class MainWindow {
   void PictureStored(const CastSession* session, int64_t dueNs);
   // `session`'s pictures came back after its screen was off.
   void ScreenOn(const CastSession* session);
+  // A sender waits to be let in: its prompt is shown (after those before it).
+  void ShowPrompt(ApprovalPrompt prompt);
+  // The sender of `preview` left while it waited.
+  void PromptEnded(const CastSession* preview);
+  // Told, on the main thread, which sender has the focus (null: none) whenever it changes.
+  void SetFocusListener(std::function<void(const CastSession*)> listener) { focusListener_ = std::move(listener); }
 
   // A box over the window that leaves the window working (painting, casting, keys of the
   // loop) while it is open.
@@ -92,7 +100,9 @@ class MainWindow {
   size_t panelCount() const { return panels_.size(); }
   const MessagePanel* topPanel() const { return panels_.empty() ? nullptr : &panels_.back(); }
   const HostIdentity& host() const { return host_.current(); }
-  const CastSession* shownSession() const { return shown_.get(); }
+  const CastSession* shownSession() const { return tiles_.Focused(); }
+  const TileSet& tiles() const { return tiles_; }
+  const PromptQueue& prompts() const { return prompts_; }
   SDL_Window* window() const { return frame_.window(); }
   SDL_Renderer* renderer() const { return renderer_.get(); }
   const Painter* painter() const { return painter_.get(); }
@@ -109,6 +119,15 @@ class MainWindow {
   void DismissPanel();
   void RunPostedCalls();
   void CheckHost();
+  bool multi() const { return options_.senders > 1; }
+  // Several senders: keys, a click, the paint and what it hands back to the sessions.
+  bool HandleTileAction(int action);
+  void ClickAt(SDL_Point at);
+  SDL_Point OutputPoint(int x, int y) const;
+  void PaintTiles(bool timed, int64_t start);
+  void PaintPrompt();
+  void FocusChanged();
+  bool HasUndrawnTile() const;
 
   std::function<void()> stopServices_;
   WindowOptions options_;
@@ -121,7 +140,11 @@ class MainWindow {
   RendererPtr renderer_;
   std::unique_ptr<Painter> painter_;
   CastTools tools_;
-  std::shared_ptr<CastSession> shown_;  // the sender on screen, null while nobody casts
+  TileSet tiles_;        // the senders on screen (one place without --senders)
+  PromptQueue prompts_;  // senders waiting to be let in
+  const CastSession* promptShown_ = nullptr;
+  const CastSession* focusTold_ = nullptr;
+  std::function<void(const CastSession*)> focusListener_;
   SDL_TimerID timer_ = 0;
   HostWatch host_;
   std::vector<MessagePanel> panels_;

@@ -61,74 +61,13 @@ void Painter::SetScale(double scale) {
 
 int Painter::S(int value) const { return Scaled(value, scale_); }
 
-bool Painter::HasUndrawnPicture(const PictureSlot* slot) const {
-  if (slot == nullptr) return false;
-  return slot->Read([&](const Picture* picture, uint64_t generation) {
-    return picture != nullptr && (slot != uploadedSlot_ || generation != uploadedGeneration_);
-  });
-}
-
-bool Painter::UploadNewPicture(const PictureSlot* slot, bool timed) {
-  lastUpload_ = Upload{};
-  auto release = [this] {
-    picture_.reset();  // the sender is gone: give the texture's memory back
-    shownJpeg_.reset();
-    uploadedSlot_ = nullptr;
-    uploadedGeneration_ = UINT64_MAX;
-    return false;
-  };
-  if (slot == nullptr) return release();
-  // The lock covers only the copy into the texture; drawing uses the texture afterwards,
-  // so a sender's next picture never waits for a paint.
-  return slot->Read([&](const Picture* picture, uint64_t generation) {
-    if (picture == nullptr) return release();
-    if (slot == uploadedSlot_ && generation == uploadedGeneration_) return true;
-    uploadedSlot_ = slot;
-    uploadedGeneration_ = generation;
-    UploadLocked(*picture, timed);
-    return true;
-  });
-}
-
-void Painter::UploadLocked(const Picture& pictureRef, bool timed) {
-  const Picture* picture = &pictureRef;
-  shownJpeg_ = picture->jpeg;
-  const int64_t start = timed ? NowNs() : 0;
-  if (!picture_ || pictureWidth_ != picture->width || pictureHeight_ != picture->height ||
-      pictureFormat_ != picture->format) {
-    const Uint32 format =
-        picture->format == PixelFormat::I420 ? SDL_PIXELFORMAT_IYUV : SDL_PIXELFORMAT_RGB24;
-    picture_.reset(SDL_CreateTexture(renderer_, format, SDL_TEXTUREACCESS_STREAMING, picture->width,
-                                     picture->height));
-    if (!picture_) {
-      LogError("Failed to create picture texture " + std::to_string(picture->width) + "x" +
-               std::to_string(picture->height) + ": " + SDL_GetError());
-      return;
-    }
-    SDL_SetTextureScaleMode(picture_.get(), SDL_ScaleModeLinear);
-    pictureWidth_ = picture->width;
-    pictureHeight_ = picture->height;
-    pictureFormat_ = picture->format;
-  }
-  const int result = picture->format == PixelFormat::I420
-                         ? SDL_UpdateYUVTexture(picture_.get(), nullptr, picture->Plane(0), picture->pitch[0],
-                                                picture->Plane(1), picture->pitch[1], picture->Plane(2),
-                                                picture->pitch[2])
-                         : SDL_UpdateTexture(picture_.get(), nullptr, picture->Plane(0), picture->pitch[0]);
-  if (result != 0) {
-    LogError(std::string("Failed to upload picture: ") + SDL_GetError());
-    picture_.reset();
-  } else if (start != 0) {
-    lastUpload_ = Upload{true, static_cast<double>(NowNs() - start) / 1e6, picture->receivedNs};
-  }
-}
-
 void Painter::Paint(const PaintInput& input) {
   int width = 0;
   int height = 0;
   SDL_GetRendererOutputSize(renderer_, &width, &height);
   drawArea_ = DrawArea{width, height, input.fullscreen && !keepAspect_};
-  const bool hasPicture = UploadNewPicture(input.picture, input.timed);
+  if (input.host != nullptr) host_ = input.host;
+  const bool hasPicture = main_.Update(renderer_, input.picture, input.timed);
   const bool connected = input.connected;
   const bool screenActive = input.screenActive;
   const bool fullscreen = input.fullscreen;
@@ -140,24 +79,24 @@ void Painter::Paint(const PaintInput& input) {
   }
 
   const DisplayMode mode = ChooseDisplayMode(hasPicture, connected, screenActive);
-  showedPicture_ = mode == DisplayMode::Picture && picture_ != nullptr;
+  showedPicture_ = mode == DisplayMode::Picture && main_.get() != nullptr;
   if (mode == DisplayMode::Picture) {
-    DrawPicture(width, height, fullscreen);
+    DrawPicture(main_, width, height, fullscreen);
   } else {
-    DrawTextScreen(mode, width, height, input.host);
+    DrawTextScreen(mode, SDL_Rect{0, 0, width, height});
   }
 }
 
-void Painter::DrawPicture(int width, int height, bool fullscreen) {
+void Painter::DrawPicture(const PictureTexture& picture, int width, int height, bool fullscreen) {
   Fill(renderer_, BLACK, nullptr);
-  if (!picture_) return;  // the upload failed; its line is in the log
+  if (!picture.get()) return;  // the upload failed; its line is in the log
   if (fullscreen) {
     if (keepAspect_) {
-      const SDL_Rect target = LetterboxRect(pictureWidth_, pictureHeight_, width, height);
-      SDL_RenderCopy(renderer_, picture_.get(), nullptr, &target);
+      const SDL_Rect target = LetterboxRect(picture.width(), picture.height(), width, height);
+      SDL_RenderCopy(renderer_, picture.get(), nullptr, &target);
     } else {
       // Full screen fills every pixel; the picture's shape gives way to the screen's.
-      SDL_RenderCopy(renderer_, picture_.get(), nullptr, nullptr);
+      SDL_RenderCopy(renderer_, picture.get(), nullptr, nullptr);
     }
     TTF_Font* textFont = fonts_ != nullptr ? fonts_->text.get() : nullptr;
     const TextImage* hint = text_.Get(textFont, WHITE, "按ESC或F11退出全屏");
@@ -171,46 +110,49 @@ void Painter::DrawPicture(int width, int height, bool fullscreen) {
     }
     return;
   }
-  const SDL_Rect target = LetterboxRect(pictureWidth_, pictureHeight_, width, height);
-  SDL_RenderCopy(renderer_, picture_.get(), nullptr, &target);
+  const SDL_Rect target = LetterboxRect(picture.width(), picture.height(), width, height);
+  SDL_RenderCopy(renderer_, picture.get(), nullptr, &target);
 }
 
-void Painter::DrawCentredLine(TTF_Font* font, SDL_Color colour, const std::string& text, int width, int top,
-                              int bottom) {
+void Painter::DrawCentredLine(TTF_Font* font, SDL_Color colour, const std::string& text, const SDL_Rect& area,
+                              int top, int bottom) {
   const TextImage* image = text_.Get(font, colour, text);
   if (image == nullptr) return;
-  const SDL_Rect target{(width - image->width) / 2, top + (bottom - top - image->height) / 2, image->width,
-                        image->height};
+  const SDL_Rect target{area.x + (area.w - image->width) / 2, area.y + top + (bottom - top - image->height) / 2,
+                        image->width, image->height};
   SDL_RenderCopy(renderer_, image->texture.get(), nullptr, &target);
 }
 
-void Painter::DrawTextScreen(DisplayMode mode, int width, int height, const HostIdentity* host) {
+void Painter::DrawTextScreen(DisplayMode mode, const SDL_Rect& area) {
+  const int height = area.h;
+  const bool whole = area.x == 0 && area.y == 0;
+  const SDL_Rect* fill = whole ? nullptr : &area;
   TTF_Font* titleFont = fonts_ != nullptr ? fonts_->title.get() : nullptr;
   TTF_Font* textFont = fonts_ != nullptr ? fonts_->text.get() : nullptr;
   switch (mode) {
     case DisplayMode::ScreenOff:
-      Fill(renderer_, SCREEN_OFF_BACKGROUND, nullptr);
-      DrawCentredLine(titleFont, SCREEN_OFF_TITLE, "设备息屏中...", width, S(50), S(150));
-      DrawCentredLine(textFont, WHITE, "投屏设备屏幕已关闭，等待点亮...", width, S(180), S(220));
-      DrawCentredLine(textFont, GREY, "点亮投屏设备屏幕即可恢复显示", width, S(250), S(290));
+      Fill(renderer_, SCREEN_OFF_BACKGROUND, fill);
+      DrawCentredLine(titleFont, SCREEN_OFF_TITLE, "设备息屏中...", area, S(50), S(150));
+      DrawCentredLine(textFont, WHITE, "投屏设备屏幕已关闭，等待点亮...", area, S(180), S(220));
+      DrawCentredLine(textFont, GREY, "点亮投屏设备屏幕即可恢复显示", area, S(250), S(290));
       break;
     case DisplayMode::ConnectedWaiting:
-      Fill(renderer_, BLACK, nullptr);
-      DrawCentredLine(titleFont, CONNECTION_TITLE, CLIENT_NAME, width, S(50), S(150));
-      DrawCentredLine(textFont, WHITE, "已连接，等待画面...", width, S(180), S(220));
+      Fill(renderer_, BLACK, fill);
+      DrawCentredLine(titleFont, CONNECTION_TITLE, CLIENT_NAME, area, S(50), S(150));
+      DrawCentredLine(textFont, WHITE, "已连接，等待画面...", area, S(180), S(220));
       break;
     case DisplayMode::WaitingForConnection:
     case DisplayMode::Picture: {
-      Fill(renderer_, BLACK, nullptr);
-      DrawCentredLine(titleFont, CONNECTION_TITLE, BASE_TITLE, width, S(50), S(150));
-      DrawCentredLine(textFont, WHITE, "等待投屏连接...", width, S(180), S(220));
+      Fill(renderer_, BLACK, fill);
+      DrawCentredLine(titleFont, CONNECTION_TITLE, BASE_TITLE, area, S(50), S(150));
+      DrawCentredLine(textFont, WHITE, "等待投屏连接...", area, S(180), S(220));
       // The window's watch reads it every second, so a renamed host or a new DHCP lease
       // shows without a restart. From the interfaces only: a resolver waiting for DNS would
       // freeze the window.
-      const HostIdentity identity = host != nullptr ? *host : ReadHostIdentity();
-      DrawCentredLine(textFont, GREY, "设备: " + DeviceName(identity.computerName), width, S(280), S(320));
-      DrawCentredLine(textFont, GREY, "IP: " + identity.address, width, S(330), S(370));
-      DrawCentredLine(textFont, WEBSITE, std::string("Tavoli官网地址: ") + WEBSITES, width, height - S(80),
+      const HostIdentity identity = host_ != nullptr ? *host_ : ReadHostIdentity();
+      DrawCentredLine(textFont, GREY, "设备: " + DeviceName(identity.computerName), area, S(280), S(320));
+      DrawCentredLine(textFont, GREY, "IP: " + identity.address, area, S(330), S(370));
+      DrawCentredLine(textFont, WEBSITE, std::string("Tavoli官网地址: ") + WEBSITES, area, height - S(80),
                       height - S(40));
       break;
     }

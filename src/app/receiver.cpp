@@ -4,12 +4,14 @@
 #include <SDL_ttf.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <mutex>
+#include <set>
 
 #include "app/fixed_texts.h"
 #include "app/main_window.h"
@@ -46,7 +48,7 @@ class Receiver {
         run_(CastRun::Settings{options.maxFps, options.decode}, stats_),
         // Always there: without --stats it only closes the overlay's one-second intervals.
         statsReporter_(stats_, &audio_, options.stats),
-        services_(AccessControl{options.hold, options.allow},
+        services_(AccessControl{options.hold, options.allow, options.window.senders, Admission()},
                   [this](const std::string& clientInfo) { return OpenSession(clientInfo); },
                   [this](const std::string& message) { OnError(message); }) {
     if (!options.record.empty()) recorder_.StartToFile(options.record);
@@ -71,6 +73,11 @@ class Receiver {
  private:
   SenderHooks OpenSession(const std::string& clientInfo);
   ScreenSink WindowSink(MainWindow* window);
+  // --approve: the check every sender passes after its handshake.
+  SenderAdmission Admission();
+  std::shared_ptr<AdmissionTicket> AskToAdmit(const std::string& clientInfo, const std::string& source);
+  CastSink SoundSink();
+  CastSink RecorderSink();
   void OnError(const std::string& message);
   bool StartServices() { return services_.Start(DeviceName(GetLocalComputerName())); }
   void StopServices() {
@@ -96,6 +103,17 @@ class Receiver {
   // read by the server's threads when a sender arrives.
   std::mutex windowMutex_;
   MainWindow* window_ = nullptr;
+  // With several senders, the one whose sound plays (the window's focus) and the one being
+  // recorded; compared, never followed.
+  std::atomic<const CastSession*> soundFrom_{nullptr};
+  std::atomic<const CastSession*> recorded_{nullptr};
+  // --approve: the addresses let in during this run, and the senders waiting meanwhile
+  // (their pictures are decoded for the prompt's preview, counted apart from the casts).
+  std::mutex approvalMutex_;
+  std::set<std::string> approved_;
+  size_t waiting_ = 0;
+  CastStats previewStats_;
+  CastRun previewRun_{CastRun::Settings{options_.maxFps, options_.decode}, previewStats_};
   // --share; stopped after the services, so no session feeds it once it is gone.
   std::unique_ptr<ShareServer> share_;
   Services services_;  // last: stopped first, so no sender outlives what it uses
@@ -103,10 +121,8 @@ class Receiver {
 
 SenderHooks Receiver::OpenSession(const std::string& clientInfo) {
   std::vector<CastSink> sinks;
-  sinks.push_back(recorder_.Sink());
-  CastSink sound;
-  sound.sound = [this](CastSession&, const ByteBuffer& pcm, int64_t) { audio_.OnAudioFrame(pcm); };
-  sinks.push_back(std::move(sound));
+  sinks.push_back(RecorderSink());
+  sinks.push_back(SoundSink());
   if (share_) sinks.push_back(ShareSink(share_->hub()));
   MainWindow* shownIn = window();
   auto session = std::make_shared<CastSession>(clientInfo, run_, shownIn ? WindowSink(shownIn) : ScreenSink{},
@@ -121,6 +137,102 @@ SenderHooks Receiver::OpenSession(const std::string& clientInfo) {
     sessions_.Remove(session.get());
   };
   return hooks;
+}
+
+CastSink Receiver::SoundSink() {
+  CastSink sound;
+  if (options_.window.senders <= 1) {
+    sound.sound = [this](CastSession&, const ByteBuffer& pcm, int64_t) { audio_.OnAudioFrame(pcm); };
+    return sound;
+  }
+  // Only the focused sender is heard; the others' sound is dropped, never queued. Without
+  // a window the first sender keeps the sound until it goes.
+  sound.started = [this](CastSession& session) {
+    const CastSession* none = nullptr;
+    if (window() == nullptr) soundFrom_.compare_exchange_strong(none, &session);
+  };
+  sound.sound = [this](CastSession& session, const ByteBuffer& pcm, int64_t) {
+    if (soundFrom_.load() == &session) audio_.OnAudioFrame(pcm);
+  };
+  sound.ended = [this](CastSession& session) {
+    const CastSession* self = &session;
+    if (window() == nullptr) soundFrom_.compare_exchange_strong(self, nullptr);
+  };
+  return sound;
+}
+
+CastSink Receiver::RecorderSink() {
+  if (options_.window.senders <= 1) return recorder_.Sink();
+  // The recorder writes one sender at a time: the first of several, until it goes.
+  CastSink sink;
+  sink.started = [this](CastSession& session) {
+    const CastSession* none = nullptr;
+    if (recorded_.compare_exchange_strong(none, &session)) recorder_.OnConnection(true);
+  };
+  sink.picture = [this](CastSession& session, const std::shared_ptr<const ByteBuffer>& jpeg, int64_t ns) {
+    if (recorded_.load() == &session) recorder_.OnPicture(jpeg, ns);
+  };
+  sink.sound = [this](CastSession& session, const ByteBuffer& pcm, int64_t ns) {
+    if (recorded_.load() == &session) recorder_.OnSound(pcm, ns);
+  };
+  sink.ended = [this](CastSession& session) {
+    const CastSession* self = &session;
+    if (recorded_.compare_exchange_strong(self, nullptr)) recorder_.OnConnection(false);
+  };
+  return sink;
+}
+
+SenderAdmission Receiver::Admission() {
+  if (!options_.approve) return {};
+  return [this](const std::string& clientInfo, const std::string& source) { return AskToAdmit(clientInfo, source); };
+}
+
+std::shared_ptr<AdmissionTicket> Receiver::AskToAdmit(const std::string& clientInfo, const std::string& source) {
+  // A few may wait at once; anyone past that is refused at once, so strangers cannot pile
+  // up connections behind the prompt.
+  constexpr size_t MAX_WAITING = 4;
+  MainWindow* shownIn = window();
+  {
+    std::lock_guard<std::mutex> lock(approvalMutex_);
+    if (approved_.count(source) != 0) return nullptr;
+    if (shownIn == nullptr || waiting_ >= MAX_WAITING) {
+      auto refused = std::make_shared<AdmissionTicket>();
+      refused->Decide(false, shownIn == nullptr ? "no window" : "too many senders waiting");
+      return refused;
+    }
+    ++waiting_;
+  }
+  ScreenSink promptSink;
+  promptSink.pictureStored = [shownIn](CastSession& session, int64_t dueNs) {
+    shownIn->Post([shownIn, at = &session, dueNs] { shownIn->PictureStored(at, dueNs); });
+  };
+  promptSink.disconnected = [this, shownIn](CastSession& session) {
+    {
+      std::lock_guard<std::mutex> lock(approvalMutex_);
+      --waiting_;
+    }
+    shownIn->Post([shownIn, at = &session] { shownIn->PromptEnded(at); });
+  };
+  auto preview = std::make_shared<CastSession>(clientInfo, previewRun_, std::move(promptSink), std::vector<CastSink>{});
+  SenderHooks hooks;
+  hooks.video = [preview](const ByteBuffer& jpeg, uint32_t stamp) { preview->OnVideoFrame(jpeg, stamp); };
+  hooks.ended = [preview] { preview->End(); };  // its sound is not heard while it waits
+  auto ticket = std::make_shared<AdmissionTicket>(std::move(hooks));
+  ApprovalPrompt prompt;
+  prompt.preview = preview;
+  prompt.answer = [this, ticket, clientInfo, source](bool admit, const std::string& reason) {
+    if (admit) {
+      std::lock_guard<std::mutex> lock(approvalMutex_);
+      approved_.insert(source);
+    }
+    if (admit) LogInfo("已允许投屏: " + clientInfo);
+    ticket->Decide(admit, reason);
+  };
+  preview->Start();
+  if (!shownIn->Post([shownIn, prompt = std::move(prompt)]() mutable { shownIn->ShowPrompt(std::move(prompt)); })) {
+    ticket->Decide(false, "the receiver is closing");
+  }
+  return ticket;
 }
 
 // The window hears of each event once, through its queue, and reads the session it was told
@@ -150,6 +262,11 @@ void Receiver::OnError(const std::string& message) {
 }
 
 int Receiver::RunWithoutWindow() {
+  if (options_.approve) {
+    // Nobody could answer the prompt: every sender would wait and be refused.
+    LogError("--approve needs a window to ask in, and no display could be opened: not started");
+    return 1;
+  }
   std::mutex mutex;
   std::condition_variable stopRequested;
   bool stop = false;
@@ -187,6 +304,7 @@ int Receiver::RunWithWindow() {
   window.tools().SetRecorder(&recorder_);
   window.tools().SetStats(&stats_);
   window.tools().SetAudio(&audio_);
+  window.SetFocusListener([this](const CastSession* focused) { soundFrom_ = focused; });
   {
     std::lock_guard<std::mutex> lock(windowMutex_);
     window_ = &window;
@@ -252,7 +370,7 @@ int RunReceiver(const std::vector<std::string>& args) {
   platform.started = StartPlatform();
   if (!platform.started) return 1;
   std::string error;
-  const std::optional<ReceiverOptions> options = ParseReceiverOptions(args, error);
+  std::optional<ReceiverOptions> options = ParseReceiverOptions(args, error);
   if (!options) {
     std::cerr << "orrin-receiver: " << error << " (see --help)\n";
     return 2;
@@ -264,6 +382,10 @@ int RunReceiver(const std::vector<std::string>& args) {
   if (options->version) {
     std::cout << "orrin-receiver " << VersionText() << "\n";
     return 0;
+  }
+  // For tests only: the prompt's 30 s, shortened so a case need not wait that long.
+  if (const char* timeout = std::getenv("ORRIN_APPROVE_TIMEOUT_MS"); timeout != nullptr && std::atoi(timeout) > 0) {
+    options->window.approveTimeoutMs = static_cast<uint32_t>(std::atoi(timeout));
   }
   SetLogLevel(options->quiet ? LogLevel::Quiet : options->verbose ? LogLevel::Verbose : LogLevel::Normal);
 

@@ -17,6 +17,10 @@ constexpr const char* FOOTER = R"(Keys:
   I     overlay with the link's figures (sender, size, rates, delays, sound, recording)
   R     start or stop recording into the Videos folder (XDG_VIDEOS_DIR, else home)
   S     save the picture on screen, as received, into the Pictures folder (XDG_PICTURES_DIR)
+  Tab   with --senders: the focus (frame, sound, I, S) to the next sender
+  1-4   with --senders: the focus to that tile; a click on a tile does the same
+  Z     with --senders: the focused sender alone in the window, and back
+  Y, N  with --approve: let the waiting sender cast, or refuse it
 
 Ports (open them in the firewall for phones on the network):
   9959/tcp  WebSocket: the sender's pictures and sound
@@ -55,6 +59,17 @@ void DescribeOptions(CLI::App& app, ReceiverOptions& o) {
   app.add_flag("--hold", o.hold,
                "while a sender casts, refuse newcomers (close status 1013, \"try again\n"
                "later\") instead of letting the latest one take over");
+  app.add_option_function<int>("--senders", [&o](int n) { o.window.senders = static_cast<size_t>(n); },
+                               "show up to N senders at once (1-4, default 1), each in its tile;\n"
+                               "a newcomer then replaces the one quiet the longest (or is refused\n"
+                               "with --hold); only the focused sender's sound plays")
+      ->type_name("N")
+      ->check(CLI::Range(1, MAX_SENDERS).description(""));
+  app.add_flag("--approve", o.approve,
+               "a sender from an address not yet let in during this run waits: the\n"
+               "window shows its address and a preview, Y lets it cast (its address\n"
+               "from then on too), N or no answer in 30 s refuses it (close status\n"
+               "1008); needs a window");
   app.add_option_function<std::string>(
          "--allow",
          [&o](const std::string& list) {

@@ -11,6 +11,8 @@ namespace orrin {
 
 // The highest --max-fps taken.
 constexpr int MAX_FPS_LIMIT = 240;
+// The most senders shown at once (--senders).
+constexpr int MAX_SENDERS = 4;
 
 // The command line. Plain users give none; the defaults are the receiver as it always was.
 struct ReceiverOptions {
@@ -23,11 +25,13 @@ struct ReceiverOptions {
   int maxFps = 0;         // --max-fps N: take in and show up to N pictures a second (0: 50 in, 30 shown)
   bool hold = false;      // --hold: a casting sender is not replaced by a newcomer
   std::vector<Ipv4Network> allow;  // --allow CIDR[,CIDR...]: only these networks; empty: all
+  bool approve = false;   // --approve: a sender from an address not yet let in waits for Y or N
   std::string record;     // --record FILE: every sender into FILE (later ones FILE-2, ...)
   int sharePort = 0;         // --share [ADDR:]PORT: the shared view over HTTP; 0: none
   std::string shareAddress;  // its IPv4 address; empty: every interface
   std::string shareToken;    // --share-token TOKEN: viewers must bring it
-  WindowOptions window;   // --fullscreen, --keep-aspect, --always-on-top, --display N, --no-screensaver
+  WindowOptions window;   // --fullscreen, --keep-aspect, --always-on-top, --display N, --no-screensaver,
+                          // --senders N
 };
 
 // Null with `error` set (one short line) for an option it does not know or a bad value.

@@ -26,6 +26,8 @@ bool Services::Start(const std::string& deviceName) {
   server_->SetErrorCallback(onError_);
   server_->SetHoldCurrentSender(access_.holdCurrentSender);
   server_->SetAllowedNetworks(access_.allowedNetworks);
+  server_->SetMaxSenders(access_.maxSenders);
+  server_->SetSenderAdmission(access_.admission);
   server_->SetMetrics(metrics_);
   if (!server_->Start()) {
     // The error callback has logged the server's own text and shown it in the error box.

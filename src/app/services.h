@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "net/ipv4_network.h"
+#include "net/websocket/admission.h"
 #include "net/websocket/callbacks.h"
 #include "support/receiver_metrics.h"
 
@@ -20,6 +21,8 @@ constexpr int WEBSOCKET_PORT = 9959;
 struct AccessControl {
   bool holdCurrentSender = false;            // --hold
   std::vector<Ipv4Network> allowedNetworks;  // --allow; empty: everyone
+  size_t maxSenders = 1;                     // --senders
+  SenderAdmission admission;                 // --approve; empty: everyone who completes a handshake
 };
 
 // The receiver's network side: discovery and the WebSocket server, started and stopped

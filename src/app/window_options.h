@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 
 namespace orrin {
@@ -10,6 +12,8 @@ struct WindowOptions {
   bool keepAspect = false;    // letterbox in full screen as in a window, instead of stretching
   bool alwaysOnTop = false;
   std::optional<int> display;  // the monitor for the first window and full screen
+  size_t senders = 1;          // senders shown at once, each in its tile
+  uint32_t approveTimeoutMs = 30000;  // a sender waiting to be let in is refused after this
   bool keepScreenOn = false;  // hold the screen saver off for the whole run, not only while pictures show
 };
 

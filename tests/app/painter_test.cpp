@@ -329,5 +329,43 @@ TEST(FontSet, FaceCoversChineseAndLinesHaveTheirPixelHeights) {
   TTF_Quit();
 }
 
+TEST_F(PainterTest, TilesLetterboxEachSenderFrameTheFocusAndThePromptShowsItsPreview) {
+  Paint(1200, 800);  // the renderer and a first pass
+  PictureSlot red;
+  PictureSlot blue;
+  red.Replace(SolidRgbPicture(100, 200, 200, 40, 40));
+  blue.Replace(SolidRgbPicture(100, 200, 40, 40, 200));
+  std::vector<TileInput> tiles(2);
+  tiles[0] = TileInput{0, &red, true, true, false, "10.0.0.1:1", 255};
+  tiles[1] = TileInput{3, &blue, true, true, false, "", 0};
+  painter_->PaintTiles(tiles, 1, false);
+  painter_->EndFrame();
+  SDL_RenderFlush(renderer_.get());
+  // Two 600x800 tiles, each picture 400x800 in the middle of its own.
+  EXPECT_EQ(CountColour({200, 40, 40, 255}, 100, 0, 500, 700), 400 * 700);
+  EXPECT_EQ(CountColour({40, 40, 200, 255}, 704, 4, 1096, 796), 392 * 792);
+  EXPECT_EQ(CountColour({0, 0, 0, 255}, 0, 0, 100, 700), 100 * 700);  // bars
+  EXPECT_EQ(CountColour({200, 40, 40, 255}, 600, 0, 1200, 800), 0);
+  // The frame is around the focused (second) tile only.
+  EXPECT_EQ(CountColour({0, 160, 255, 255}, 600, 0, 1200, 4), 600 * 4);
+  EXPECT_EQ(CountColour({0, 160, 255, 255}, 0, 0, 600, 800), 0);
+  EXPECT_EQ(painter_->tileArea(1).width, 600);
+  EXPECT_EQ(painter_->TileAt(700, 10), std::optional<size_t>(1));
+  // The label over the first tile's bottom left.
+  EXPECT_GT(CountColour({255, 255, 255, 255}, 0, 700, 600, 800), 20);
+  EXPECT_TRUE(painter_->showedPicture());
+
+  // A sender alone in its screen-off state shows the screen-off screen in its tile.
+  tiles[0].screenActive = false;
+  painter_->PaintTiles(tiles, 0, false);
+  painter_->DrawApproval(ApprovalView{"10.0.0.9:1", &blue, 30, 0});
+  painter_->EndFrame();
+  SDL_RenderFlush(renderer_.get());
+  EXPECT_GT(CountColour({255, 165, 0, 255}, 0, 0, 600, 150), 200);
+  // The preview: the blue picture letterboxed in the prompt's square at the middle.
+  EXPECT_GT(CountColour({40, 40, 200, 255}, 520, 200, 680, 600), 150 * 300);
+  EXPECT_EQ(painter_->previewArea().width, 320);
+}
+
 }  // namespace
 }  // namespace orrin

@@ -64,6 +64,9 @@ TEST(CastOptions, BadInputIsRefusedWithAReason) {
   EXPECT_NE(ParseError({"h", "--ping", "extra"}).find("unexpected argument extra"), std::string::npos);
   EXPECT_NE(ParseError({"h", "--pattern", "64x64", "--fps", "nan"}).find("--fps"), std::string::npos);
   EXPECT_NE(ParseError({"--discover", "--timeout", "0"}).find("--timeout"), std::string::npos);
+  EXPECT_NE(ParseError({"h", "--pattern", "64x64", "--colour", "red"}).find("--colour"), std::string::npos);
+  EXPECT_NE(ParseError({"h", "--pattern", "64x64", "--colour", "12345"}).find("--colour"), std::string::npos);
+  EXPECT_NE(ParseError({"h", "--tone", "440", "--colour", "ff0000"}).find("goes with --pattern"), std::string::npos);
 }
 
 TEST(CastOptions, NumbersAreDecimalAndHelpAndVersionWinOverTheRest) {
@@ -172,6 +175,25 @@ TEST(CastPattern, FramesAreRealJpegsOfTheAskedSizeAndDiffer) {
   std::vector<unsigned char> rgb(static_cast<size_t>(w) * height * 3);
   EXPECT_EQ(tjDecompress2(h, first.data(), first.size(), rgb.data(), w, 0, height, TJPF_RGB, 0), 0);
   tjDestroy(h);
+}
+
+TEST(CastPattern, ASolidColourDecodesToThatColourEverywhere) {
+  const Options o = Parse({"h", "--pattern", "64x48", "--colour", "C83228"});
+  ASSERT_TRUE(o.colour.has_value());
+  PatternEncoder encoder(o.patternWidth, o.patternHeight, 95, o.colour);
+  std::string error;
+  ByteBuffer jpeg = encoder.Encode(3, error);
+  ASSERT_FALSE(jpeg.empty()) << error;
+  EXPECT_EQ(encoder.Encode(4, error), jpeg);  // no counter, no moving bar
+  tjhandle h = tjInitDecompress();
+  std::vector<unsigned char> rgb(64 * 48 * 3);
+  ASSERT_EQ(tjDecompress2(h, jpeg.data(), jpeg.size(), rgb.data(), 64, 0, 48, TJPF_RGB, 0), 0);
+  tjDestroy(h);
+  for (size_t i = 0; i < rgb.size(); i += 3) {
+    ASSERT_NEAR(rgb[i], 0xC8, 3) << i;
+    ASSERT_NEAR(rgb[i + 1], 0x32, 3) << i;
+    ASSERT_NEAR(rgb[i + 2], 0x28, 3) << i;
+  }
 }
 
 }  // namespace

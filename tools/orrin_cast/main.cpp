@@ -148,7 +148,7 @@ int RunCast(const Options& o) {
     std::cerr << "orrin-cast: " << error << "\n";
     return EXIT_BAD_INPUT;
   }
-  if (o.patternWidth > 0) pattern = std::make_unique<PatternEncoder>(o.patternWidth, o.patternHeight, o.quality);
+  if (o.patternWidth > 0) pattern = std::make_unique<PatternEncoder>(o.patternWidth, o.patternHeight, o.quality, o.colour);
   if (pattern && o.pregenerate > 0) {
     for (long i = 0; i < o.pregenerate; ++i) {
       pictures.push_back(pattern->Encode(i, error));

@@ -41,6 +41,14 @@ bool ParseSize(const std::string& text, int& width, int& height) {
   return true;
 }
 
+std::optional<uint32_t> ParseColour(const std::string& text) {
+  uint32_t value = 0;
+  if (text.size() != 6) return std::nullopt;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
+  if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
 CLI::Validator Check(std::function<bool(const std::string&)> ok, std::string need) {
   return CLI::Validator(
       [ok = std::move(ok), need = std::move(need)](std::string& text) { return ok(text) ? std::string() : need; }, "");
@@ -97,6 +105,7 @@ constexpr double INF = HUGE_VAL;
 struct Raw {
   std::string target;  // HOST[:PORT]
   std::string pattern;
+  std::string colour;
   double duration = 0;
   long frames = 0;
   bool discover = false;
@@ -129,6 +138,10 @@ void Describe(CLI::App& app, Options& o, Raw& raw) {
       ->type_name("WxH")->group(PICTURES)
       ->check(Check([](const std::string& text) { int w, h; return ParseSize(text, w, h); },
                     "needs a size WxH with sides from 16 to 8192, such as 1280x720"));
+  app.add_option("--colour", raw.colour, "--pattern pictures of this one colour (hex RRGGBB), for tests")
+      ->type_name("RRGGBB")->group(PICTURES)
+      ->check(Check([](const std::string& text) { return ParseColour(text).has_value(); },
+                    "needs six hex digits RRGGBB, such as ff0000"));
   AddWhole(app, "--quality", o.quality, 1, 100, "JPEG quality of --pattern, 1-100 (default 80)")
       ->type_name("Q")->group(PICTURES);
   AddWhole(app, "--pregenerate", o.pregenerate, 1, 1000,
@@ -200,6 +213,7 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
     return {o, ""};
   }
   if (!raw.pattern.empty()) ParseSize(raw.pattern, o.patternWidth, o.patternHeight);
+  if (!raw.colour.empty()) o.colour = ParseColour(raw.colour);
   if (app.count("--duration")) o.durationSeconds = raw.duration;
   if (app.count("--frames")) o.frames = raw.frames;
   if (!raw.target.empty()) {
@@ -220,6 +234,7 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
   int pictureSources = (!o.jpegFiles.empty()) + (!o.jpegDir.empty()) + (o.patternWidth > 0) + (o.rawSize > 0);
   if (pictureSources > 1) return fail("choose one of --jpeg, --jpeg-dir, --pattern and --raw-size");
   if (o.pregenerate > 0 && o.patternWidth == 0) return fail("--pregenerate goes with --pattern");
+  if (o.colour && o.patternWidth == 0) return fail("--colour goes with --pattern");
   if (!o.wavFile.empty() && o.toneHz > 0) return fail("choose one of --wav and --tone");
   if (o.durationSeconds && o.frames) return fail("choose one of --duration and --frames");
   if (!o.HasPictures() && !o.HasSound() && !o.ping && !o.close)

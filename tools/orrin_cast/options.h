@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,6 +25,7 @@ struct Options {
   int patternWidth = 0;  // 0: no pattern
   int patternHeight = 0;
   int quality = 80;
+  std::optional<uint32_t> colour;  // --colour RRGGBB: --pattern pictures of that one colour
   long pregenerate = 0;  // --pattern: encode this many pictures first, then send them in turn
   size_t rawSize = 0;    // 0: off; else pictures of exactly this many bytes (not a valid JPEG)
   double fps = 30;  // 0: as fast as the link takes them

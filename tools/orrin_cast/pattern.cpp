@@ -18,7 +18,7 @@ constexpr uint8_t DIGITS[10][5] = {
 
 // TurboJPEG reads 4:2:0 planes padded to whole chroma samples: the Y plane of a 321x241
 // picture is 322x242. The drawing covers only the picture; the padding stays mid-grey.
-PatternEncoder::PatternEncoder(int width, int height, int quality)
+PatternEncoder::PatternEncoder(int width, int height, int quality, std::optional<uint32_t> solid)
     : width_(width),
       height_(height),
       quality_(quality),
@@ -27,13 +27,27 @@ PatternEncoder::PatternEncoder(int width, int height, int quality)
       y_(static_cast<size_t>(yPitch_) * tjPlaneHeight(0, height, TJSAMP_420), 128),
       u_(static_cast<size_t>(cPitch_) * tjPlaneHeight(1, height, TJSAMP_420), 128),
       v_(u_.size(), 128),
-      compressor_(tjInitCompress()) {}
+      compressor_(tjInitCompress()),
+      solid_(solid) {}
 
 PatternEncoder::~PatternEncoder() {
   if (compressor_ != nullptr) tjDestroy(compressor_);
 }
 
+void PatternEncoder::Fill(uint32_t rgb) {
+  // JPEG's full-range BT.601 colours.
+  const double r = (rgb >> 16) & 0xFF, g = (rgb >> 8) & 0xFF, b = rgb & 0xFF;
+  auto clamp = [](double value) { return static_cast<uint8_t>(std::clamp(value + 0.5, 0.0, 255.0)); };
+  std::fill(y_.begin(), y_.end(), clamp(0.299 * r + 0.587 * g + 0.114 * b));
+  std::fill(u_.begin(), u_.end(), clamp(128 - 0.168736 * r - 0.331264 * g + 0.5 * b));
+  std::fill(v_.begin(), v_.end(), clamp(128 + 0.5 * r - 0.418688 * g - 0.081312 * b));
+}
+
 void PatternEncoder::Draw(long index) {
+  if (solid_) {
+    Fill(*solid_);
+    return;
+  }
   const int cw = cPitch_, ch = static_cast<int>(u_.size() / static_cast<size_t>(cPitch_));
   const int shift = static_cast<int>(index * 4);
   for (int y = 0; y < height_; ++y) {

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "support/bytes.h"
@@ -12,7 +14,9 @@ namespace orrin::cast {
 // are repeated. Encoded as a 4:2:0 JPEG with TurboJPEG.
 class PatternEncoder {
  public:
-  PatternEncoder(int width, int height, int quality);
+  // With `solid` (0xRRGGBB) every picture is that colour alone, for tests that look for it
+  // on the receiver's screen.
+  PatternEncoder(int width, int height, int quality, std::optional<uint32_t> solid = std::nullopt);
   ~PatternEncoder();
   PatternEncoder(const PatternEncoder&) = delete;
   PatternEncoder& operator=(const PatternEncoder&) = delete;
@@ -22,6 +26,7 @@ class PatternEncoder {
 
  private:
   void Draw(long index);
+  void Fill(uint32_t rgb);
 
   int width_;
   int height_;
@@ -30,6 +35,7 @@ class PatternEncoder {
   int cPitch_;  // bytes per row of the U and V planes
   ByteBuffer y_, u_, v_;
   void* compressor_;  // tjhandle
+  std::optional<uint32_t> solid_;  // 0xRRGGBB: every picture that one colour
 };
 
 }  // namespace orrin::cast

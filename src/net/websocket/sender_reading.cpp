@@ -1,5 +1,6 @@
 // The reading half of the WebSocket server: a sender's frames after its handshake, the pings
 // that tell a quiet sender from a gone one, and the replies the protocol asks for.
+#include <algorithm>
 #include <span>
 
 #include "net/accept_loop.h"
@@ -11,12 +12,19 @@
 
 namespace orrin {
 
+namespace {
+
+constexpr int ADMISSION_POLL_MS = 100;
+
+}  // namespace
+
 bool WebSocketServer::ReceiveFrame(Connection& connection) {
   const SocketHandle socket = connection.clientSocket.Fd();
   FrameParser& frameParser = connection.frameParser;
   for (;;) {
     const SenderWait wait = WaitForSender(connection);
     if (wait == SenderWait::Gone) return false;
+    if (wait == SenderWait::Decided) return true;  // the parser keeps a frame begun
     long result = -1;
     int code = SOCKET_TIMEOUT_ERROR;
     if (wait == SenderWait::Readable) {
@@ -100,6 +108,9 @@ WebSocketServer::SenderWait WebSocketServer::WaitForSender(Connection& connectio
   const SocketHandle socket = connection.clientSocket.Fd();
   SenderLiveness& liveness = connection.liveness;
   for (;;) {
+    if (connection.awaiting != nullptr && connection.awaiting->decision() != AdmissionTicket::Decision::Pending) {
+      return SenderWait::Decided;
+    }
     const uint32_t now = Tick();
     switch (liveness.Next(now)) {
       case SenderLiveness::Due::LetGo:
@@ -119,7 +130,10 @@ WebSocketServer::SenderWait WebSocketServer::WaitForSender(Connection& connectio
         break;
     }
     // Readable, closed or failed: the receive tells which.
-    if (WaitReadable(socket, static_cast<int>(liveness.WaitMs(now))) != 0) return SenderWait::Readable;
+    // A sender waiting to be let in looks at its ticket a few times a second.
+    int waitMs = static_cast<int>(liveness.WaitMs(now));
+    if (connection.awaiting != nullptr) waitMs = std::min(waitMs, ADMISSION_POLL_MS);
+    if (WaitReadable(socket, waitMs) != 0) return SenderWait::Readable;
   }
 }
 
@@ -142,7 +156,11 @@ void WebSocketServer::DispatchMessage(Connection& connection, const ByteBuffer& 
   // Pictures go on with the sender's time stamp of their message.
   const uint32_t stamp = message.size() >= CAST_HEADER_SIZE ? CastTimestamp(message) : 0;
   DispatchCastMessage(
-      messageNotes, message, [&video, stamp](const ByteBuffer& picture) { video(picture, stamp); },
+      messageNotes, message,
+      [&video, &connection, stamp](const ByteBuffer& picture) {
+        connection.lastPictureTick = Tick();
+        video(picture, stamp);
+      },
       connection.hooks.audio);
 }
 

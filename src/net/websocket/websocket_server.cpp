@@ -113,7 +113,7 @@ void WebSocketServer::Accept(Socket accepted, const sockaddr_in& clientAddr) {
   size_t pending = 0;
   Connection* oldest = nullptr;
   for (Connection& connection : connections) {
-    if (connection.finished || connection.evicted || &connection == current) continue;
+    if (connection.finished || connection.evicted || IsCurrentLocked(connection)) continue;
     if (connection.answered || connection.connected || connection.ending) continue;
     if (oldest == nullptr) oldest = &connection;
     ++pending;
@@ -161,8 +161,9 @@ void WebSocketServer::ClientThread(Connection& connection) {
       std::lock_guard<std::mutex> lock(connectionsMutex);
       connection.answered = true;
     }
-    if (!BecomeCurrent(connection)) {
-      // Refused, replaced by a later sender while it waited for its predecessor, or stopped.
+    if (!AwaitAdmission(connection) || !BecomeCurrent(connection)) {
+      // Not let in, refused, replaced by a later sender while it waited for its
+      // predecessor, or stopped.
       LogInfo("客户端处理线程已退出");
       FinishConnection(connection);
       return;
@@ -170,15 +171,7 @@ void WebSocketServer::ClientThread(Connection& connection) {
     LogInfo("WebSocket握手成功");
     connectionLines.Forget(connection.source);  // a sender, not a knock: its next connection is written in full
     StartLiveness(connection);
-    try {
-      while (running && !connection.ending) {
-        if (!ReceiveFrame(connection)) break;
-      }
-    } catch (const std::exception& e) {
-      LogError(std::string("Exception in ProcessWebSocketFrame: ") + e.what());
-    } catch (...) {
-      LogError("Unknown exception in ProcessWebSocketFrame");
-    }
+    ReadFrames(connection, [&] { return running && !connection.ending; });
     connection.frameParser = FrameParser();  // gives a half-built message back
     CloseClient(connection);
     LogInfo("客户端处理线程已退出");
@@ -190,55 +183,6 @@ void WebSocketServer::ClientThread(Connection& connection) {
     closeQuietly();
   }
   FinishConnection(connection);
-}
-
-bool WebSocketServer::BecomeCurrent(Connection& connection) {
-  // Taken out of the list: this thread now owns the previous sender's entry and joins it.
-  std::list<Connection> previous;
-  bool refused = false;
-  {
-    std::lock_guard<std::mutex> lock(connectionsMutex);
-    if (!running || connection.ending || connection.evicted) return false;
-    // A current sender still waiting for its predecessor to finish holds its place too.
-    refused = current != nullptr && holdCurrentSender && !current->ending;
-    if (!refused && current != nullptr) {
-      for (auto it = connections.begin(); it != connections.end(); ++it) {
-        if (&*it == current) {
-          previous.splice(previous.end(), connections, it);
-          break;
-        }
-      }
-      EndConnectionLocked(*current);
-    }
-    if (!refused) current = &connection;
-  }
-  if (refused) {
-    RefuseNewcomer(connection);
-    return false;
-  }
-  // The previous sender's own thread ends its hooks; once it has finished, the newcomer is
-  // the only sender.
-  JoinAll(previous);
-  {
-    std::lock_guard<std::mutex> lock(connectionsMutex);
-    // Replaced in turn, or stopped, while we waited: this connection never became current.
-    if (current != &connection || connection.ending || !running) return false;
-    connection.connected = true;
-  }
-  if (senderOpener) connection.hooks = senderOpener(connection.clientInfo);
-  return true;
-}
-
-void WebSocketServer::RefuseNewcomer(Connection& connection) {
-  // The socket is still open: only this connection's thread, the caller, closes it.
-  static constexpr char REASON[] = "try again later";
-  ByteBuffer payload = {0x03, 0xF5};  // 1013, big-endian
-  payload.insert(payload.end(), REASON, REASON + sizeof REASON - 1);
-  ByteBuffer closeFrame = EncodeFrame(WS_OPCODE_CLOSE, true, payload);
-  SendOnce(connection.clientSocket.Fd(), closeFrame.data(), closeFrame.size());
-  Count(metrics ? &metrics->sendersRefused : nullptr);
-  LogInfoThinned(refusalLines, "Sender refused, another one is casting: " + connection.clientInfo,
-                 connection.source);
 }
 
 void WebSocketServer::CloseClient(Connection& connection) {
@@ -265,7 +209,7 @@ void WebSocketServer::FinishConnection(Connection& connection) {
   std::lock_guard<std::mutex> lock(connectionsMutex);
   connection.clientSocket.Close();
   connection.finished = true;
-  if (current == &connection) current = nullptr;
+  std::erase(current, &connection);
 }
 
 void WebSocketServer::ReapFinishedConnections() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <list>
 #include <mutex>
 #include <string>
@@ -10,6 +11,7 @@
 #include "net/accept_loop.h"
 #include "net/ipv4_network.h"
 #include "net/socket.h"
+#include "net/websocket/admission.h"
 #include "net/websocket/callbacks.h"
 #include "net/websocket/cast_message.h"
 #include "net/websocket/frame_parser.h"
@@ -20,13 +22,15 @@
 
 namespace orrin {
 
-// The receiving end of the cast link: listens on one TCP port, serves one sender at a time,
-// performs the opening handshake, reads frames and hands the media of each sender's cast
-// messages to the hooks the opener gave for that sender.
+// The receiving end of the cast link: listens on one TCP port, serves one sender at a time
+// (or up to SetMaxSenders at once), performs the opening handshake, reads frames and hands
+// the media of each sender's cast messages to the hooks the opener gave for that sender.
 //
-// A new connection runs its handshake beside the current sender; only once the handshake has
-// succeeded does it replace the current one (which is closed and told `false` first). So a
-// port scan, a browser's pre-connect or an HTTP GET never ends a cast. At most
+// A new connection runs its handshake beside the current senders; only once the handshake
+// has succeeded (and, with an admission check, once it was let in) does it take a place,
+// replacing the sender quiet the longest when all places are taken (which is closed and
+// told `false` first). So a port scan, a browser's pre-connect or an HTTP GET never ends a
+// cast. At most
 // MAX_PENDING_HANDSHAKES connections wait in their handshake; past that the oldest is closed.
 //
 // Threads: the accept loop and one thread per connection (the current sender's and those in
@@ -60,6 +64,14 @@ class WebSocketServer {
   // Off by default. With it, a newcomer whose handshake succeeds while another sender is
   // connected is refused with close status 1013 instead of taking over. Set before Start.
   void SetHoldCurrentSender(bool hold) { holdCurrentSender = hold; }
+  // How many senders cast at once (1 by default). When all places are taken, a newcomer
+  // replaces the one whose last picture is the oldest (or is refused under hold). Set
+  // before Start.
+  void SetMaxSenders(size_t senders) { maxSenders = senders < 1 ? 1 : senders; }
+  // None by default. With one, every sender is asked about after its handshake; while its
+  // ticket is pending its messages go to the ticket's preview hooks, a refusal closes it
+  // with status 1008. Set before Start.
+  void SetSenderAdmission(SenderAdmission check) { admission = std::move(check); }
   // Off (empty) by default. Connections from outside these networks are closed at once.
   void SetAllowedNetworks(std::vector<Ipv4Network> networks) { allowedNetworks = std::move(networks); }
 
@@ -82,6 +94,8 @@ class WebSocketServer {
     FrameParser frameParser;
     SenderLiveness liveness;
     SenderHooks hooks;
+    AdmissionTicket* awaiting = nullptr;  // the ticket it waits on, while it waits
+    std::atomic<uint32_t> lastPictureTick{0};  // Tick() of its last picture or of taking its place
     std::atomic<bool> connected{false};  // opened and not yet ended
     std::atomic<bool> ending{false};     // asked to end (replaced, or Stop)
     bool finished = false;               // its thread is done (guarded)
@@ -92,8 +106,12 @@ class WebSocketServer {
   void ServerThread();
   void Accept(Socket accepted, const sockaddr_in& clientAddr);
   void ClientThread(Connection& connection);
+  bool AwaitAdmission(Connection& connection);
+  bool ReadFrames(Connection& connection, const std::function<bool()>& goOn);
   bool BecomeCurrent(Connection& connection);
-  void RefuseNewcomer(Connection& connection);
+  Connection* ChooseLeavingLocked();
+  bool IsCurrentLocked(const Connection& connection) const;
+  void Refuse(Connection& connection, uint16_t status, const char* reason, const std::string& line);
   void CloseClient(Connection& connection);
   void EndConnectionLocked(Connection& connection);
   void FinishConnection(Connection& connection);
@@ -102,7 +120,7 @@ class WebSocketServer {
   bool PerformHandshake(SocketHandle socket);
   bool PerformHandshakeUnguarded(SocketHandle socket);
   bool ReceiveFrame(Connection& connection);
-  enum class SenderWait { Readable, Quiet, Gone };
+  enum class SenderWait { Readable, Quiet, Gone, Decided };
   SenderWait WaitForSender(Connection& connection);
   void StartLiveness(Connection& connection);
   void DispatchMessage(Connection& connection, const ByteBuffer& message);
@@ -116,7 +134,7 @@ class WebSocketServer {
   // socket number that was closed meanwhile and reused.
   std::mutex connectionsMutex;
   std::list<Connection> connections;
-  Connection* current = nullptr;
+  std::vector<Connection*> current;  // the senders casting, in the order they took their places
   std::atomic<bool> running{false};
   std::thread serverThread;
   SenderOpener senderOpener;
@@ -127,6 +145,8 @@ class WebSocketServer {
   std::atomic<int> receiveTimeoutMs{30000};
   SenderLiveness::Settings livenessSettings;
   bool holdCurrentSender = false;
+  size_t maxSenders = 1;
+  SenderAdmission admission;
   std::vector<Ipv4Network> allowedNetworks;
   ReceiverMetrics* metrics = nullptr;
   // Anyone who can reach the port can fail a handshake or break a frame as often as they
