@@ -78,6 +78,7 @@ class Receiver {
   std::shared_ptr<AdmissionTicket> AskToAdmit(const std::string& clientInfo, const std::string& source);
   CastSink SoundSink();
   CastSink RecorderSink();
+  CastSink SharedViewSink();
   void OnError(const std::string& message);
   bool StartServices() { return services_.Start(DeviceName(GetLocalComputerName())); }
   void StopServices() {
@@ -123,7 +124,7 @@ SenderHooks Receiver::OpenSession(const std::string& clientInfo) {
   std::vector<CastSink> sinks;
   sinks.push_back(RecorderSink());
   sinks.push_back(SoundSink());
-  if (share_) sinks.push_back(ShareSink(share_->hub()));
+  if (share_) sinks.push_back(SharedViewSink());
   MainWindow* shownIn = window();
   auto session = std::make_shared<CastSession>(clientInfo, run_, shownIn ? WindowSink(shownIn) : ScreenSink{},
                                                std::move(sinks));
@@ -137,6 +138,28 @@ SenderHooks Receiver::OpenSession(const std::string& clientInfo) {
     sessions_.Remove(session.get());
   };
   return hooks;
+}
+
+// The shared view shows one sender: with several, the focused one (the one heard), and it
+// follows the focus.
+CastSink Receiver::SharedViewSink() {
+  CastSink all = ShareSink(share_->hub());
+  if (options_.window.senders <= 1) return all;
+  auto focused = [this](const CastSession& session) { return soundFrom_.load() == &session; };
+  CastSink sink;
+  sink.started = [all, focused](CastSession& session) {
+    if (focused(session)) all.started(session);
+  };
+  sink.picture = [all, focused](CastSession& session, const std::shared_ptr<const ByteBuffer>& jpeg, int64_t ns) {
+    if (focused(session)) all.picture(session, jpeg, ns);
+  };
+  sink.sound = [all, focused](CastSession& session, const ByteBuffer& pcm, int64_t ns) {
+    if (focused(session)) all.sound(session, pcm, ns);
+  };
+  sink.ended = [all, focused](CastSession& session) {
+    if (focused(session)) all.ended(session);
+  };
+  return sink;
 }
 
 CastSink Receiver::SoundSink() {
@@ -304,7 +327,13 @@ int Receiver::RunWithWindow() {
   window.tools().SetRecorder(&recorder_);
   window.tools().SetStats(&stats_);
   window.tools().SetAudio(&audio_);
-  window.SetFocusListener([this](const CastSession* focused) { soundFrom_ = focused; });
+  window.SetFocusListener([this](const CastSession* focused) {
+    soundFrom_ = focused;
+    // The shared view follows the focus (the session is alive: the window holds it).
+    if (share_ && focused != nullptr && options_.window.senders > 1) {
+      share_->hub().SenderChanged(true, focused->clientInfo());
+    }
+  });
   {
     std::lock_guard<std::mutex> lock(windowMutex_);
     window_ = &window;
@@ -342,27 +371,6 @@ int Receiver::RunWithWindow() {
 }
 
 }  // namespace
-
-bool IsRealDisplayDriver(const char* driver, const char* requested) {
-  if (driver == nullptr) return false;
-  // SDL falls back to its windowless drivers when no display answers; a window there is
-  // seen by nobody. They count only when asked for by name (tests do).
-  const std::string name = driver;
-  const bool windowless = name == "offscreen" || name == "dummy" || name == "evdev";
-  return !windowless || (requested != nullptr && name == requested);
-}
-
-std::string StartupInfoText(const std::string& computerName, const std::string& localIP, int port) {
-  return "投屏接收端已启动\n\n"
-         "设备名称: " + DeviceName(computerName) + "\n"
-         "IP地址: " + localIP + "\n"
-         "WebSocket端口: " + std::to_string(port) + "\n\n"
-         "使用说明:\n"
-         "* 确保手机和电脑在同一网络\n"
-         "* 在手机投屏应用中搜索设备\n"
-         "* 连接后按F11进入全屏\n"
-         "* 按ESC退出全屏";
-}
 
 int RunReceiver(const std::vector<std::string>& args) {
   // Before anything else (on Windows the DPI awareness must precede every window call).
