@@ -244,7 +244,8 @@ class HostileViewerTest(ShareCase):
         self.assertNotIn(b" 200 OK", trickled)  # civetweb's 400, or nothing
         during = self.receiver.usage()
         self.assertLessEqual(during.threads, baseline.threads + 4, f"{baseline} -> {during}")
-        self.assertLess(during.rss_kib - baseline.rss_kib, 32 * 1024, f"{baseline} -> {during}")
+        if not os.environ.get("ORRIN_E2E_SANITIZED"):  # sanitizers hold freed memory back on purpose
+            self.assertLess(during.rss_kib - baseline.rss_kib, 32 * 1024, f"{baseline} -> {during}")
         self.assertTrue(wait_until(lambda: json.loads(body(http_get(SHARE_PORT, "/status")))["senders"], timeout=20))
 
         started = time.monotonic()
