@@ -29,7 +29,9 @@ CastSession::CastSession(std::string clientInfo, CastRun& run, ScreenSink screen
       screen_(std::move(screen)),
       sinks_(std::move(sinks)),
       intakeGate_(IntakeIntervalNs(run.settings().maxFps)),
-      stampedIntake_(IntakeIntervalNs(run.settings().maxFps)),
+      // --max-fps keeps pictures on its grid; by default the 20 ms rule, on the sender's
+      // clock where it is usable.
+      stampedIntake_(IntakeIntervalNs(run.settings().maxFps), 50'000'000, run.settings().maxFps > 0),
       repaintPacer_(RepaintIntervalNs(run.settings().maxFps)) {}
 
 void CastSession::Start() {

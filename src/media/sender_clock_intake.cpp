@@ -17,10 +17,17 @@ constexpr int64_t FLOOR_WINDOW_NS = 2'000'000'000;
 
 }  // namespace
 
-SenderClockIntake::SenderClockIntake(int64_t intervalNs, int64_t lateNs)
-    : intervalNs_(intervalNs), lateNs_(lateNs), arrivalGate_(intervalNs), senderGate_(intervalNs) {}
+SenderClockIntake::SenderClockIntake(int64_t intervalNs, int64_t lateNs, bool grid)
+    : intervalNs_(intervalNs), lateNs_(lateNs), grid_(grid), arrivalGate_(intervalNs), senderGate_(intervalNs) {}
 
-void SenderClockIntake::Reset() { *this = SenderClockIntake(intervalNs_, lateNs_); }
+void SenderClockIntake::Reset() { *this = SenderClockIntake(intervalNs_, lateNs_, grid_); }
+
+bool SenderClockIntake::Spaced(IntakeGate& gate, std::optional<int64_t>& last, int64_t atNs) {
+  if (grid_) return gate.Accept(atNs);
+  if (last && atNs - *last < intervalNs_) return false;
+  last = atNs;
+  return true;
+}
 
 void SenderClockIntake::Reanchor(int64_t stampNs, int64_t arrivalNs) {
   anchorStampNs_ = stampNs;
@@ -38,20 +45,26 @@ SenderClockIntake::Verdict SenderClockIntake::Judge(uint32_t senderStampMs, int6
   }
   lastStamp_ = senderStampMs;
   if (!steady) {
-    if (usable_) senderGate_.Reset();
+    if (usable_) {
+      senderGate_.Reset();
+      lastStampTakenNs_.reset();
+    }
     usable_ = false;
     floorNs_.reset();
     Reanchor(stampNs_, arrivalNs);
   } else if (const int64_t span = arrivalNs - anchorArrivalNs_; span >= JUDGE_AFTER_NS) {
     const int64_t stamped = stampNs_ - anchorStampNs_;
     const bool fits = stamped * MAX_RATE >= span && stamped <= span * MAX_RATE;
-    if (fits && !usable_) senderGate_.Reset();
+    if (fits && !usable_) {
+      senderGate_.Reset();
+      lastStampTakenNs_.reset();
+    }
     usable_ = fits;
     if (span >= REANCHOR_AFTER_NS) Reanchor(stampNs_, arrivalNs);
   }
 
   if (!usable_) {
-    if (!arrivalGate_.Accept(arrivalNs)) return Verdict::TooSoon;
+    if (!Spaced(arrivalGate_, lastArrivalTakenNs_, arrivalNs)) return Verdict::TooSoon;
     lastTakenNs_ = arrivalNs;
     return Verdict::Take;
   }
@@ -70,7 +83,7 @@ SenderClockIntake::Verdict SenderClockIntake::Judge(uint32_t senderStampMs, int6
   const int64_t lateBy = offset - *floorNs_;
   const bool starving = lastTakenNs_ && arrivalNs - *lastTakenNs_ >= 4 * lateNs_;
   if (lateBy > lateNs_ && !starving) return Verdict::Late;
-  if (!senderGate_.Accept(stampNs_)) return Verdict::TooSoon;
+  if (!Spaced(senderGate_, lastStampTakenNs_, stampNs_)) return Verdict::TooSoon;
   lastTakenNs_ = arrivalNs;
   return Verdict::Take;
 }

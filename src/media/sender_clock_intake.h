@@ -26,7 +26,11 @@ namespace orrin {
 // Used by one sender's thread at a time; Reset for a new sender.
 class SenderClockIntake {
  public:
-  explicit SenderClockIntake(int64_t intervalNs, int64_t lateNs = 50'000'000);
+  // `grid`: pictures on a grid of `intervalNs` are kept even when each comes up to half a
+  // period early (IntakeGate, for --max-fps). Otherwise a picture sooner than `intervalNs`
+  // after the last one taken is dropped: the receiver's default 20 ms rule, on whichever
+  // clock is in use.
+  explicit SenderClockIntake(int64_t intervalNs, int64_t lateNs = 50'000'000, bool grid = true);
 
   enum class Verdict { Take, TooSoon, Late };
   Verdict Judge(uint32_t senderStampMs, int64_t arrivalNs);
@@ -38,11 +42,16 @@ class SenderClockIntake {
 
  private:
   void Reanchor(int64_t stampNs, int64_t arrivalNs);
+  // The spacing on one clock: the grid, or the plain minimum spacing from `last`.
+  bool Spaced(IntakeGate& gate, std::optional<int64_t>& last, int64_t atNs);
 
   int64_t intervalNs_;
   int64_t lateNs_;
+  bool grid_;
   IntakeGate arrivalGate_;
   IntakeGate senderGate_;
+  std::optional<int64_t> lastArrivalTakenNs_;  // without the grid
+  std::optional<int64_t> lastStampTakenNs_;
   std::optional<uint32_t> lastStamp_;
   int64_t stampNs_ = 0;  // the stamps unwrapped, in nanoseconds
   int64_t anchorStampNs_ = 0;

@@ -54,6 +54,9 @@ TEST(SenderClockIntake, JitterOnAGoodLinkCostsNoPicturesThatArrivalSpacingWouldL
   auto taken = Taken(intake, pictures);
   EXPECT_TRUE(intake.OnSenderClock());
   EXPECT_GE(taken.size(), 900u * 97 / 100);
+  // The default 20 ms rule on the sender's clock keeps them as well.
+  SenderClockIntake spaced(20 * MS, 50 * MS, false);
+  EXPECT_GE(Taken(spaced, pictures).size(), 900u * 97 / 100);
   // The same pictures held 20 ms apart by arrival lose the second of each bunched pair.
   size_t arrivalTaken = 0;
   int64_t last = -1'000'000'000;
@@ -106,6 +109,16 @@ TEST(SenderClockIntake, StampsThatAreNoClockFallBackToArrivalAndAFastSenderIsHel
   EXPECT_TRUE(fast.OnSenderClock());
   EXPECT_GE(taken.size(), 480u);
   EXPECT_LE(taken.size(), 520u);
+}
+
+// Without the --max-fps grid, a 60 fps sender keeps every other picture, as the 20 ms rule
+// did on arrival times: no picture is decoded only to be passed over by the 30 a second shown.
+TEST(SenderClockIntake, TheDefaultRuleTakesEveryOtherPictureOfA60FpsSender) {
+  auto pictures = Link(600, 60, 3, 0);
+  SenderClockIntake spaced(20 * MS, 50 * MS, false);
+  const size_t taken = Taken(spaced, pictures).size();
+  EXPECT_GE(taken, 290u);
+  EXPECT_LE(taken, 310u);
 }
 
 }  // namespace
