@@ -26,7 +26,6 @@
 #include "media/audio_playback.h"
 #include "media/cast_session.h"
 #include "media/cast_stats.h"
-#include "media/session_registry.h"
 #include "record/recorder.h"
 #include "support/host_identity.h"
 #include "support/host_watch.h"
@@ -98,7 +97,6 @@ class Receiver {
   // Outlives the services: the sessions hand it what they receive.
   Recorder recorder_;
   CastRun run_;
-  SessionRegistry sessions_;
   StatsReporter statsReporter_;
   // The window while it exists. Set and cleared on the main thread while no server runs;
   // read by the server's threads when a sender arrives.
@@ -128,15 +126,11 @@ SenderHooks Receiver::OpenSession(const std::string& clientInfo) {
   MainWindow* shownIn = window();
   auto session = std::make_shared<CastSession>(clientInfo, run_, shownIn ? WindowSink(shownIn) : ScreenSink{},
                                                std::move(sinks));
-  sessions_.Add(session);
   session->Start();
   SenderHooks hooks;
   hooks.video = [session](const ByteBuffer& jpeg, uint32_t stamp) { session->OnVideoFrame(jpeg, stamp); };
   hooks.audio = [session](const ByteBuffer& pcm) { session->OnAudioFrame(pcm); };
-  hooks.ended = [this, session] {
-    session->End();
-    sessions_.Remove(session.get());
-  };
+  hooks.ended = [session] { session->End(); };
   return hooks;
 }
 
