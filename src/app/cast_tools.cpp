@@ -64,7 +64,7 @@ OverlayFacts CastTools::Facts(const Painter& painter, const CastSession* session
   facts.soundQueuedMs = static_cast<double>(queued) * 1000.0 / AUDIO_BYTES_PER_SECOND;
   facts.recordingAvailable = recorder_ != nullptr;
   if (recorder_ != nullptr) {
-    const Recorder::Status status = recorder_->status();
+    const Recorder::Status status = recorder_->status(session);
     facts.recordingArmed = status.armed;
     facts.recordingWriting = status.writing;
     facts.recordingPath = status.path;

@@ -76,7 +76,6 @@ class Receiver {
   SenderAdmission Admission();
   std::shared_ptr<AdmissionTicket> AskToAdmit(const std::string& clientInfo, const std::string& source);
   CastSink SoundSink();
-  CastSink RecorderSink();
   CastSink SharedViewSink();
   void OnError(const std::string& message);
   bool StartServices() { return services_.Start(DeviceName(GetLocalComputerName())); }
@@ -102,10 +101,9 @@ class Receiver {
   // read by the server's threads when a sender arrives.
   std::mutex windowMutex_;
   MainWindow* window_ = nullptr;
-  // With several senders, the one whose sound plays (the window's focus) and the one being
-  // recorded; compared, never followed.
+  // With several senders, the one whose sound plays (the window's focus); compared, never
+  // followed.
   std::atomic<const CastSession*> soundFrom_{nullptr};
-  std::atomic<const CastSession*> recorded_{nullptr};
   // --approve: the addresses let in during this run, and the senders waiting meanwhile
   // (their pictures are decoded for the prompt's preview, counted apart from the casts).
   std::mutex approvalMutex_;
@@ -120,7 +118,7 @@ class Receiver {
 
 SenderHooks Receiver::OpenSession(const std::string& clientInfo) {
   std::vector<CastSink> sinks;
-  sinks.push_back(RecorderSink());
+  sinks.push_back(recorder_.Sink());
   sinks.push_back(SoundSink());
   if (share_) sinks.push_back(SharedViewSink());
   MainWindow* shownIn = window();
@@ -178,26 +176,6 @@ CastSink Receiver::SoundSink() {
   return sound;
 }
 
-CastSink Receiver::RecorderSink() {
-  if (options_.window.senders <= 1) return recorder_.Sink();
-  // The recorder writes one sender at a time: the first of several, until it goes.
-  CastSink sink;
-  sink.started = [this](CastSession& session) {
-    const CastSession* none = nullptr;
-    if (recorded_.compare_exchange_strong(none, &session)) recorder_.OnConnection(true);
-  };
-  sink.picture = [this](CastSession& session, const std::shared_ptr<const ByteBuffer>& jpeg, int64_t ns) {
-    if (recorded_.load() == &session) recorder_.OnPicture(jpeg, ns);
-  };
-  sink.sound = [this](CastSession& session, const ByteBuffer& pcm, int64_t ns) {
-    if (recorded_.load() == &session) recorder_.OnSound(pcm, ns);
-  };
-  sink.ended = [this](CastSession& session) {
-    const CastSession* self = &session;
-    if (recorded_.compare_exchange_strong(self, nullptr)) recorder_.OnConnection(false);
-  };
-  return sink;
-}
 
 SenderAdmission Receiver::Admission() {
   if (!options_.approve) return {};

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <map>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -33,29 +35,24 @@ std::string Seconds(double value) {
 
 }  // namespace
 
-// The writing thread's side: one file at a time. Touches the shared status only through
-// the callbacks it is given.
+// The writing thread's side of one file. Touches the shared status only through the
+// callbacks it is given.
 class Recorder::Writer {
  public:
-  explicit Writer(std::function<void()> beforeWrite) : file_(std::move(beforeWrite)) {}
+  Writer(std::function<void()> beforeWrite, uint64_t number, std::string path, Recorder& owner)
+      : file_(std::move(beforeWrite)), number_(number), path_(std::move(path)) {
+    Update(owner, [this](Status& s) {
+      s.writing = true;
+      s.path = path_;
+    });
+  }
 
-  // Returns false when the file failed (its error line is written).
+  const std::string& path() const { return path_; }
+
+  // Returns false when the file failed (its error line is kept for TakeFailureLine).
   bool Handle(Item& item, Recorder& owner) {
     switch (item.kind) {
       case Item::OPEN:
-        Finish(owner, 0);
-        path_ = item.path.empty() ? UnusedPath(item.folder, DatedName(std::time(nullptr), ".mkv")) : item.path;
-        pending_.clear();
-        active_ = true;
-        headerWritten_ = false;
-        originNs_ = 0;
-        soundStarted_ = false;
-        pictures_ = 0;
-        soundBytes_ = 0;
-        owner.Update([this](Status& s) {
-          s.writing = true;
-          s.path = path_;
-        });
         return true;
       case Item::PICTURE:
         if (!active_) return true;
@@ -93,17 +90,19 @@ class Recorder::Writer {
     active_ = false;
     if (!headerWritten_) {
       LogInfo("Recording: the sender sent nothing, no file made for " + path_);
-      owner.Update([](Status& s) { s.writing = false; });
+      Update(owner, [](Status& s) { s.writing = false; });
       return;
     }
     file_.Close();
-    owner.Update([](Status& s) { s.writing = false; });
+    Update(owner, [](Status& s) { s.writing = false; });
     LogInfo("Recording saved: " + path_ + " (" + std::to_string(pictures_) + " pictures, " +
             Seconds(static_cast<double>(soundBytes_) / AUDIO_BYTES_PER_SECOND) + " s of sound, " +
             std::to_string(dropped) + " pictures dropped)");
   }
 
  private:
+  void Update(Recorder& owner, const std::function<void(Status&)>& change) { owner.Update(number_, change); }
+
   bool WriteHeader(int width, int height, int64_t firstNs, Recorder& owner) {
     std::string error;
     if (originNs_ == 0 || firstNs < originNs_) originNs_ = firstNs;
@@ -125,7 +124,7 @@ class Recorder::Writer {
     }
     ++pictures_;
     const double seconds = static_cast<double>(item.ns - originNs_) / 1e9;
-    owner.Update([this, seconds](Status& s) {
+    Update(owner, [this, seconds](Status& s) {
       s.pictures = pictures_;
       s.seconds = std::max(s.seconds, seconds);
     });
@@ -150,7 +149,7 @@ class Recorder::Writer {
     soundSamples_ += static_cast<int64_t>(size / AUDIO_BYTES_PER_SAMPLE);
     soundBytes_ += size;
     const double seconds = static_cast<double>(at - originNs_) / 1e9;
-    owner.Update([this, seconds](Status& s) {
+    Update(owner, [this, seconds](Status& s) {
       s.soundSeconds = static_cast<double>(soundBytes_) / AUDIO_BYTES_PER_SECOND;
       s.seconds = std::max(s.seconds, seconds);
     });
@@ -162,7 +161,7 @@ class Recorder::Writer {
     file_.Close();
     active_ = false;
     pending_.clear();
-    owner.Update([&what](Status& s) {
+    Update(owner, [&what](Status& s) {
       s.writing = false;
       s.failure = what;
     });
@@ -172,10 +171,11 @@ class Recorder::Writer {
   int64_t Ms(int64_t ns) const { return std::max<int64_t>(0, (ns - originNs_) / 1'000'000); }
 
   MatroskaWriter file_;
+  const uint64_t number_;
   std::string failureLine_;
   std::string path_;
   std::vector<Item> pending_;  // sound before the header
-  bool active_ = false;
+  bool active_ = true;
   bool headerWritten_ = false;
   int64_t originNs_ = 0;
   bool soundStarted_ = false;
@@ -183,6 +183,54 @@ class Recorder::Writer {
   int64_t soundSamples_ = 0;
   uint64_t pictures_ = 0;
   size_t soundBytes_ = 0;
+};
+
+// The files being written, by number, on the writing thread.
+class Recorder::Writers {
+ public:
+  explicit Writers(std::function<void()> beforeWrite) : beforeWrite_(std::move(beforeWrite)) {}
+
+  // Returns false when the item's file failed; its line is then in `failureLine`.
+  bool Handle(Item& item, Recorder& owner, std::string& failureLine) {
+    if (item.kind == Item::OPEN) {
+      const std::string path = item.path.empty() ? FreePath(item.folder) : item.path;
+      open_[item.file] = std::make_unique<Writer>(beforeWrite_, item.file, path, owner);
+      return true;
+    }
+    const auto found = open_.find(item.file);
+    if (found == open_.end()) return true;  // a file that failed, or ended
+    Writer& writer = *found->second;
+    const bool ok = writer.Handle(item, owner);
+    failureLine = writer.TakeFailureLine();
+    if (!ok || item.kind == Item::CLOSE) open_.erase(found);
+    return ok;
+  }
+
+  // Ends every file still open (the recorder is going).
+  void FinishAll(Recorder& owner) {
+    for (auto& [number, writer] : open_) {
+      writer->Finish(owner, 0);
+      if (std::string line = writer->TakeFailureLine(); !line.empty()) LogError(line);
+    }
+    open_.clear();
+  }
+
+ private:
+  // A dated name in `folder` that neither an existing file nor a file being begun has (two
+  // senders may start within the same second).
+  std::string FreePath(const std::string& folder) const {
+    const std::string name = folder + "/" + DatedName(std::time(nullptr), ".mkv");
+    for (int n = 1;; ++n) {
+      std::string path = n == 1 ? name : NumberedPath(name, n);
+      const bool taken = std::any_of(open_.begin(), open_.end(), [&path](const auto& entry) {
+        return entry.second->path() == path;
+      });
+      if (!taken && !PathExists(path)) return path;
+    }
+  }
+
+  std::function<void()> beforeWrite_;
+  std::map<uint64_t, std::unique_ptr<Writer>> open_;
 };
 
 Recorder::Recorder() : Recorder(Options{}) {}
@@ -195,7 +243,7 @@ Recorder::~Recorder() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     armed_ = false;
-    CloseLocked();
+    CloseAllLocked();
     stop_ = true;
   }
   wake_.notify_all();
@@ -213,24 +261,20 @@ void Recorder::StartInFolder(const std::string& folder) {
 }
 
 void Recorder::ArmLocked(std::string path, std::string folder) {
-  CloseLocked();
+  CloseAllLocked();
   armed_ = true;
-  status_.armed = true;
+  lastFailure_.clear();
   fixedPath_ = std::move(path);
   folder_ = std::move(folder);
-  if (connected_) {
-    OpenLocked();
-  } else {
-    LogInfo("Recording: the next sender is recorded");
-  }
+  for (auto& [key, sender] : senders_) OpenLocked(sender);
+  if (senders_.empty()) LogInfo("Recording: the next sender is recorded");
 }
 
 void Recorder::Stop() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!armed_) return;
   armed_ = false;
-  status_.armed = false;
-  CloseLocked();
+  CloseAllLocked();
   LogInfo("Recording: stopped");
 }
 
@@ -239,63 +283,76 @@ bool Recorder::armed() const {
   return armed_;
 }
 
-void Recorder::OpenLocked() {
+void Recorder::Push(Item item) {
+  if (item.kind == Item::PICTURE) queuedPictureBytes_ += item.picture->size();
+  if (item.kind == Item::SOUND) queuedSoundBytes_ += item.sound.size();
+  queue_.push_back(std::move(item));
+  wake_.notify_one();
+}
+
+void Recorder::OpenLocked(Sender& sender) {
   Item item;
   item.kind = Item::OPEN;
+  item.file = ++lastFile_;
   if (!fixedPath_.empty()) {
     ++filesOfFixedPath_;
     item.path = filesOfFixedPath_ == 1 ? fixedPath_ : NumberedPath(fixedPath_, filesOfFixedPath_);
   } else {
     item.folder = folder_;
   }
-  fileOpen_ = true;
-  droppedPictures_ = 0;
-  status_.writing = true;  // at once, so the overlay does not show the old file meanwhile
-  status_.path = item.path;
-  status_.pictures = 0;
-  status_.dropped = 0;
-  status_.soundSeconds = 0;
-  status_.seconds = 0;
-  status_.failure.clear();
-  queue_.push_back(std::move(item));
-  wake_.notify_one();
+  sender.file = item.file;
+  sender.droppedPictures = 0;
+  // Writing at once, so the overlay does not show the old file meanwhile.
+  Status status;
+  status.writing = true;
+  status.path = item.path;
+  files_[item.file] = status;
+  Push(std::move(item));
 }
 
-void Recorder::CloseLocked() {
-  if (!fileOpen_) return;
-  fileOpen_ = false;
+void Recorder::CloseLocked(Sender& sender) {
+  if (sender.file == 0) return;
   Item item;
   item.kind = Item::CLOSE;
-  item.dropped = droppedPictures_;
-  queue_.push_back(std::move(item));
-  wake_.notify_one();
+  item.file = std::exchange(sender.file, 0);
+  item.dropped = sender.droppedPictures;
+  Push(std::move(item));
 }
 
-void Recorder::OnConnection(bool connected) {
+void Recorder::CloseAllLocked() {
+  for (auto& [key, sender] : senders_) CloseLocked(sender);
+}
+
+void Recorder::OnConnection(SenderKey key, bool connected) {
   std::lock_guard<std::mutex> lock(mutex_);
-  connected_ = connected;
-  CloseLocked();  // a new sender replaces the old one: a file each
-  if (connected && armed_) OpenLocked();
+  if (connected) {
+    Sender& sender = senders_[key];
+    CloseLocked(sender);
+    if (armed_) OpenLocked(sender);
+  } else if (const auto found = senders_.find(key); found != senders_.end()) {
+    CloseLocked(found->second);
+    senders_.erase(found);
+  }
 }
 
-void Recorder::OnPicture(const std::shared_ptr<const ByteBuffer>& jpeg, int64_t receivedNs) {
+void Recorder::OnPicture(SenderKey key, const std::shared_ptr<const ByteBuffer>& jpeg, int64_t receivedNs) {
   uint64_t dropped = 0;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!fileOpen_ || jpeg == nullptr) return;
-    if (queuedPictureBytes_ + jpeg->size() > options_.pictureBudgetBytes) {
-      dropped = ++droppedPictures_;
-      status_.dropped = dropped;
-    } else {
-      queuedPictureBytes_ += jpeg->size();
+    const auto found = senders_.find(key);
+    if (found == senders_.end() || found->second.file == 0 || jpeg == nullptr) return;
+    Sender& sender = found->second;
+    if (queuedPictureBytes_ + jpeg->size() <= options_.pictureBudgetBytes) {
       Item item;
       item.kind = Item::PICTURE;
+      item.file = sender.file;
       item.picture = jpeg;  // shared with the picture on screen: no copy
       item.ns = receivedNs;
-      queue_.push_back(std::move(item));
-      wake_.notify_one();
+      Push(std::move(item));
       return;
     }
+    dropped = ++sender.droppedPictures;
+    if (const auto file = files_.find(sender.file); file != files_.end()) file->second.dropped = dropped;
   }
   if (dropped == 1 || dropped % DROP_LOG_EVERY == 0) {
     LogInfo("Recording: the disk is not keeping up, " + std::to_string(dropped) +
@@ -303,23 +360,23 @@ void Recorder::OnPicture(const std::shared_ptr<const ByteBuffer>& jpeg, int64_t 
   }
 }
 
-void Recorder::OnSound(const ByteBuffer& pcm, int64_t receivedNs) {
+void Recorder::OnSound(SenderKey key, const ByteBuffer& pcm, int64_t receivedNs) {
   uint64_t dropped = 0;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!fileOpen_ || pcm.empty()) return;
-    if (queuedSoundBytes_ + pcm.size() > options_.soundBudgetBytes) {
-      dropped = ++droppedSound_;
-    } else {
-      queuedSoundBytes_ += pcm.size();
+    const auto found = senders_.find(key);
+    if (found == senders_.end() || found->second.file == 0 || pcm.empty()) return;
+    Sender& sender = found->second;
+    if (queuedSoundBytes_ + pcm.size() <= options_.soundBudgetBytes) {
       Item item;
       item.kind = Item::SOUND;
+      item.file = sender.file;
       item.sound = pcm;
       item.ns = receivedNs;
-      queue_.push_back(std::move(item));
-      wake_.notify_one();
+      Push(std::move(item));
       return;
     }
+    dropped = ++sender.droppedSound;
   }
   if (dropped == 1 || dropped % DROP_LOG_EVERY == 0) {
     LogError("Recording: the disk has stalled, " + std::to_string(dropped) + " sound frames dropped from the file");
@@ -328,25 +385,52 @@ void Recorder::OnSound(const ByteBuffer& pcm, int64_t receivedNs) {
 
 CastSink Recorder::Sink() {
   CastSink sink;
-  sink.started = [this](CastSession&) { OnConnection(true); };
-  sink.picture = [this](CastSession&, const std::shared_ptr<const ByteBuffer>& jpeg, int64_t ns) { OnPicture(jpeg, ns); };
-  sink.sound = [this](CastSession&, const ByteBuffer& pcm, int64_t ns) { OnSound(pcm, ns); };
-  sink.ended = [this](CastSession&) { OnConnection(false); };
+  sink.started = [this](CastSession& session) { OnConnection(&session, true); };
+  sink.picture = [this](CastSession& session, const std::shared_ptr<const ByteBuffer>& jpeg, int64_t ns) {
+    OnPicture(&session, jpeg, ns);
+  };
+  sink.sound = [this](CastSession& session, const ByteBuffer& pcm, int64_t ns) { OnSound(&session, pcm, ns); };
+  sink.ended = [this](CastSession& session) { OnConnection(&session, false); };
   return sink;
+}
+
+Recorder::Status Recorder::StatusLocked(uint64_t file) const {
+  Status status;
+  if (const auto found = files_.find(file); found != files_.end()) status = found->second;
+  status.armed = armed_;
+  if (status.failure.empty()) status.failure = lastFailure_;
+  return status;
 }
 
 Recorder::Status Recorder::status() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return status_;
+  for (auto it = files_.rbegin(); it != files_.rend(); ++it) {
+    if (it->second.writing) return StatusLocked(it->first);
+  }
+  return StatusLocked(lastFile_);
 }
 
-void Recorder::Update(const std::function<void(Status&)>& change) {
+Recorder::Status Recorder::status(SenderKey key) const {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = senders_.find(key);
+    if (found != senders_.end() && found->second.file != 0) return StatusLocked(found->second.file);
+  }
+  return status();
+}
+
+void Recorder::Update(uint64_t file, const std::function<void(Status&)>& change) {
   std::lock_guard<std::mutex> lock(mutex_);
-  change(status_);
+  const auto found = files_.find(file);
+  if (found == files_.end()) return;
+  change(found->second);
+  if (!found->second.failure.empty()) lastFailure_ = found->second.failure;
+  // An ended file's figures are kept only while it is the last one begun.
+  if (!found->second.writing && file != lastFile_) files_.erase(found);
 }
 
 void Recorder::Run() {
-  Writer writer(options_.beforeWrite);
+  Writers writers(options_.beforeWrite);
   std::unique_lock<std::mutex> lock(mutex_);
   while (true) {
     wake_.wait(lock, [this] { return stop_ || !queue_.empty(); });
@@ -356,13 +440,13 @@ void Recorder::Run() {
     if (item.kind == Item::PICTURE) queuedPictureBytes_ -= item.picture->size();
     if (item.kind == Item::SOUND) queuedSoundBytes_ -= item.sound.size();
     lock.unlock();
-    const bool ok = writer.Handle(item, *this);
+    std::string failureLine;
+    const bool ok = writers.Handle(item, *this, failureLine);
     lock.lock();
     if (!ok) {
-      // The file failed: the recording ends, and what was queued for it goes.
+      // A file failed: the recording ends (the others are ended properly), and the media
+      // queued for any file go.
       armed_ = false;
-      status_.armed = false;
-      fileOpen_ = false;
       std::deque<Item> kept;
       for (Item& queued : queue_) {
         if (queued.kind == Item::PICTURE) {
@@ -374,16 +458,16 @@ void Recorder::Run() {
         }
       }
       queue_.swap(kept);
+      CloseAllLocked();
     }
-    if (std::string line = writer.TakeFailureLine(); !line.empty()) {
+    if (!failureLine.empty()) {
       lock.unlock();
-      LogError(line);
+      LogError(failureLine);
       lock.lock();
     }
   }
   lock.unlock();
-  writer.Finish(*this, 0);
-  if (std::string line = writer.TakeFailureLine(); !line.empty()) LogError(line);
+  writers.FinishAll(*this);
 }
 
 }  // namespace orrin

@@ -109,8 +109,13 @@ class SendersTest(unittest.TestCase):
         played = os.path.join(ARTIFACTS, "senders-played.raw")
         if os.path.exists(played):
             os.remove(played)
-        window, geometry = self.start("--senders", "4", env=dict(SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE=played,
-                                                                 SDL_DISKAUDIODELAY="5"))
+        recording = os.path.join(ARTIFACTS, "senders.mkv")
+        files = [recording] + [recording.replace(".mkv", f"-{n}.mkv") for n in (2, 3, 4, 5)]
+        for path in files:
+            if os.path.exists(path):
+                os.remove(path)
+        window, geometry = self.start("--senders", "4", "--record", recording,
+                                      env=dict(SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE=played, SDL_DISKAUDIODELAY="5"))
         x, y, w, h = geometry
         self.assertEqual((w, h), (1200, 800))
         # Two: 600x800 tiles, each 540x1200 picture 360x800 in the middle of its own.
@@ -156,6 +161,22 @@ class SendersTest(unittest.TestCase):
         self.shows("others", geometry, [(RED, (250, 50, 350, 350)), (BLUE, (850, 50, 950, 350)),
                                         (GREEN, (250, 450, 350, 750))])
         self.assertIsNone(red.poll())
+
+        # Recorded side by side: a file per sender, in the order they came, each its colour.
+        for sender in self.senders:
+            sender.send_signal(signal.SIGINT)
+            sender.communicate(timeout=15)
+        self.assertTrue(wait_until(lambda: self.receiver.log().count("Recording saved: ") == 4, timeout=20),
+                        self.receiver.log()[-3000:])
+        self.receiver.stop()
+        self.assertFalse(os.path.exists(files[4]))
+        for path, colour in zip(files, (RED, BLUE, GREEN, YELLOW)):
+            pixel = subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-i", path, "-frames:v", "1",
+                                    "-vf", "crop=2:2:270:600", "-f", "rawvideo", "-pix_fmt", "rgb24", "-"],
+                                   capture_output=True, timeout=60).stdout
+            self.assertEqual(len(pixel), 12, path)
+            for got, want in zip(pixel[:3], colour):
+                self.assertAlmostEqual(got, want, delta=20, msg=path)
 
     def test_approval_prompt_preview_yes_no_and_time_out(self):
         import websockets.client

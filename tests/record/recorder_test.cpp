@@ -20,6 +20,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Two senders, told apart by these addresses.
+const int senderA = 0;
+const int senderB = 0;
+const Recorder::SenderKey A = &senderA;
+const Recorder::SenderKey B = &senderB;
+
 class RecorderTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -77,20 +83,20 @@ TEST_F(RecorderTest, ASlowDiskNeverHoldsTheSenderUpAndDropsPicturesBeforeSound) 
   {
     Recorder recorder(options);
     recorder.StartToFile(path);
-    recorder.OnConnection(true);
+    recorder.OnConnection(A, true);
     const ByteBuffer sound(640, 0x11);
     int64_t ns = 1'000'000'000;
     for (int i = 0; i < FRAMES; ++i) {
       const auto start = std::chrono::steady_clock::now();
-      recorder.OnPicture(picture, ns);
-      recorder.OnSound(sound, ns);
+      recorder.OnPicture(A, picture, ns);
+      recorder.OnSound(A, sound, ns);
       slowestMs = std::max(slowestMs, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
                                                                                  start).count());
       ns += 20'000'000;
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     EXPECT_GT(recorder.status().dropped, 0u);
-    recorder.OnConnection(false);
+    recorder.OnConnection(A, false);
   }  // joined: everything queued is written
   EXPECT_LT(slowestMs, 50.0);  // a write alone takes 100 ms; a loaded or sanitized run is slower
   EXPECT_TRUE(log_.Contains("Recording: the disk is not keeping up, 1 pictures dropped from the file so far"));
@@ -105,15 +111,15 @@ TEST_F(RecorderTest, ASlowDiskNeverHoldsTheSenderUpAndDropsPicturesBeforeSound) 
 TEST_F(RecorderTest, AFileThatCannotBeMadeEndsTheRecordingWithOneLine) {
   Recorder recorder;
   recorder.StartToFile((dir_ / "missing" / "x.mkv").string());
-  recorder.OnConnection(true);
-  for (int i = 0; i < 5; ++i) recorder.OnPicture(Jpeg(64, 48), 1'000'000 * (i + 1));
+  recorder.OnConnection(A, true);
+  for (int i = 0; i < 5; ++i) recorder.OnPicture(A, Jpeg(64, 48), 1'000'000 * (i + 1));
   ASSERT_TRUE(log_.WaitFor("Recording stopped: cannot create"));
   EXPECT_FALSE(recorder.armed());
   EXPECT_FALSE(recorder.status().failure.empty());
-  recorder.OnConnection(false);
-  recorder.OnConnection(true);  // a later sender is not recorded
-  recorder.OnPicture(Jpeg(64, 48), 9'000'000);
-  recorder.OnConnection(false);
+  recorder.OnConnection(A, false);
+  recorder.OnConnection(A, true);  // a later sender is not recorded
+  recorder.OnPicture(A, Jpeg(64, 48), 9'000'000);
+  recorder.OnConnection(A, false);
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(log_.Count("Recording stopped: "), 1);
 }
@@ -121,15 +127,15 @@ TEST_F(RecorderTest, AFileThatCannotBeMadeEndsTheRecordingWithOneLine) {
 TEST_F(RecorderTest, FilesPerConnectionInAFolderAndNoneWhileStopped) {
   {
     Recorder recorder;
-    recorder.OnConnection(true);
-    recorder.OnPicture(Jpeg(64, 48), 1'000'000);  // not armed: nothing
+    recorder.OnConnection(A, true);
+    recorder.OnPicture(A, Jpeg(64, 48), 1'000'000);  // not armed: nothing
     recorder.StartInFolder(dir_.string());      // armed while a sender is connected: it is recorded
-    recorder.OnPicture(Jpeg(64, 48), 2'000'000);
-    recorder.OnConnection(false);
-    recorder.OnConnection(true);
-    recorder.OnPicture(Jpeg(48, 64), 3'000'000);
+    recorder.OnPicture(A, Jpeg(64, 48), 2'000'000);
+    recorder.OnConnection(A, false);
+    recorder.OnConnection(A, true);
+    recorder.OnPicture(A, Jpeg(48, 64), 3'000'000);
     recorder.Stop();
-    recorder.OnPicture(Jpeg(48, 64), 4'000'000);
+    recorder.OnPicture(A, Jpeg(48, 64), 4'000'000);
   }
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(dir_)) names.push_back(entry.path().filename().string());
@@ -172,6 +178,48 @@ TEST(OverlayTest, LinesTellTheLinkAndEachRecordingState) {
   lines = OverlayLines(facts);
   EXPECT_EQ(lines[0], "Sender: none");
   EXPECT_EQ(lines.back(), "Recording: stopped (No space left on device)");
+}
+
+// Senders casting at once are written side by side, a file each, also when they start
+// within the same second; each sender's status is its own file's, and a sender that goes
+// ends only its file.
+TEST_F(RecorderTest, SendersAtOnceGetAFileEach) {
+  {
+    Recorder recorder;
+    recorder.StartInFolder(dir_.string());
+    recorder.OnConnection(A, true);
+    recorder.OnConnection(B, true);
+    for (int i = 0; i < 3; ++i) {
+      recorder.OnPicture(A, Jpeg(64, 48), 1'000'000 * (i + 1));
+      if (i < 2) recorder.OnPicture(B, Jpeg(48, 64), 1'000'000 * (i + 1));
+    }
+    ASSERT_TRUE(log_.WaitFor("Recording to "));
+    for (int i = 0; i < 100 && recorder.status(A).path == recorder.status(B).path; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_NE(recorder.status(A).path, recorder.status(B).path);
+    recorder.OnConnection(B, false);
+    ASSERT_TRUE(log_.WaitFor(" (2 pictures, 0.0 s of sound, 0 pictures dropped)"));
+    EXPECT_TRUE(recorder.status(A).writing);
+    recorder.OnPicture(A, Jpeg(64, 48), 5'000'000);
+    recorder.OnConnection(A, false);
+  }
+  EXPECT_EQ(log_.Count(" (4 pictures, 0.0 s of sound, 0 pictures dropped)"), 1);
+  std::vector<fs::path> files(fs::directory_iterator(dir_), fs::directory_iterator{});
+  ASSERT_EQ(files.size(), 2u);
+
+  // A fixed name: the second file is numbered.
+  const std::string path = (dir_ / "cast.mkv").string();
+  {
+    Recorder recorder;
+    recorder.StartToFile(path);
+    recorder.OnConnection(A, true);
+    recorder.OnConnection(B, true);
+    recorder.OnPicture(B, Jpeg(48, 64), 1'000'000);
+    recorder.OnPicture(A, Jpeg(64, 48), 1'000'000);
+  }
+  EXPECT_EQ(log_.Count("Recording saved: " + path + " (1 pictures"), 1);
+  EXPECT_EQ(log_.Count("Recording saved: " + (dir_ / "cast-2.mkv").string() + " (1 pictures"), 1);
 }
 
 }  // namespace
