@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """The field table: a 1280x720 pattern at 30 fps with a 440 Hz tone for 30 s through a
 Wi-Fi-like link (tests/e2e/wifi_relay.py, profiles "good" and "busy"), for the receiver under
-test and, with BENCH_BEFORE_BIN, an earlier build; medians of BENCH_FIELD_ROUNDS (3) rounds.
+test and, with BENCH_BEFORE_BIN, an earlier build; medians of BENCH_FIELD_ROUNDS (3) rounds
+(BENCH_FIELD_LINKS picks the links, "good busy" by default).
 
 usage: field_bench.py BIN_DIR OUT_DIR      (root: network namespaces)
 
@@ -31,6 +32,7 @@ from pipeline_bench import silence_runs  # noqa: E402
 RELAY = os.path.join(HERE, "..", "tests", "e2e", "wifi_relay.py")
 SECONDS = float(os.environ.get("BENCH_FIELD_SECONDS", "30"))
 ROUNDS = int(os.environ.get("BENCH_FIELD_ROUNDS", "3"))
+PROFILES = os.environ.get("BENCH_FIELD_LINKS", "good busy").split()
 def one_round(binary, cast, profile, out_dir, tag):
     lan = Lan()
     try:
@@ -80,7 +82,7 @@ def main():
     cast = os.path.join(bin_dir, "orrin-cast")
     results = {}
     for r in range(ROUNDS):
-        for profile in ("good", "busy"):
+        for profile in PROFILES:
             for name, directory in versions:
                 m = one_round(os.path.join(directory, "orrin-receiver"), cast, profile, out_dir, f"{profile}-{name}-{r}")
                 print(f"round {r + 1} {profile} {name}: {m}", file=sys.stderr, flush=True)

@@ -377,8 +377,9 @@ void MainWindow::PaintNow() {
   if (multi()) {
     PaintTiles(input.timed, start);
   } else {
-    if (shown) shown->RepaintTaken();  // before the picture is read: one stored after this asks again
     if (shown) {
+      // Before the picture is read: one stored after this asks again.
+      if (std::optional<int64_t> next = shown->RepaintTaken()) RepaintAt(*next);
       input.picture = &shown->picture();
       input.connected = shown->connected();
       input.screenActive = shown->screenActive();

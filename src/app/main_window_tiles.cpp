@@ -107,7 +107,8 @@ void MainWindow::PaintTiles(bool timed, int64_t) {
   bool fading = false;
   for (size_t place : shown) {
     CastSession* session = tiles_.At(place);
-    session->RepaintTaken();  // before the picture is read: one stored after this asks again
+    // Before the picture is read: one stored after this asks again.
+    if (std::optional<int64_t> next = session->RepaintTaken()) RepaintAt(*next);
     if (place == tiles_.focus()) focusIndex = inputs.size();
     TileInput input;
     input.place = place;
@@ -142,7 +143,7 @@ void MainWindow::PaintPrompt() {
     promptShown_ = &preview;
     painter_->ForgetPreview();
   }
-  preview.RepaintTaken();
+  if (std::optional<int64_t> next = preview.RepaintTaken()) RepaintAt(*next);
   painter_->DrawApproval(
       ApprovalView{preview.clientInfo(), &preview.picture(), prompts_.SecondsLeft(Tick()), prompts_.size() - 1});
   preview.SetDrawArea(painter_->previewArea());

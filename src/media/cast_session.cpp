@@ -62,8 +62,20 @@ bool CastSession::CheckScreen(uint32_t now) {
   return screenActive_.exchange(false);
 }
 
+std::optional<int64_t> CastSession::RepaintTaken() {
+  repaintPacer_.RepaintTaken();
+  const std::optional<int64_t> next = slot_.ShowDue(TickNs());
+  if (!next) return std::nullopt;
+  return repaintPacer_.PictureStored(*next);
+}
+
 bool CastSession::AcceptPicture(uint32_t now, std::optional<uint32_t> senderStampMs) {
-  if (senderStampMs) return stampedIntake_.Accept(*senderStampMs, TickNs());
+  holdNs_ = 0;
+  if (senderStampMs) {
+    if (!stampedIntake_.Accept(*senderStampMs, TickNs())) return false;
+    holdNs_ = stampedIntake_.holdNs();
+    return true;
+  }
   if (run_.settings().maxFps > 0) return intakeGate_.Accept(TickNs());
   return TicksBetween(lastAcceptTime_, now) >= FRAME_INTERVAL_MS;
 }
@@ -122,15 +134,22 @@ void CastSession::StorePicture(const ByteBuffer& data, int64_t receivedNs) {
   for (const CastSink& sink : sinks_) {
     if (sink.picture) sink.picture(*this, picture->jpeg, receivedNs);
   }
-  slot_.Replace(std::move(picture));
+  // A picture the link brought early waits for its turn, so a bunched pair is shown as
+  // evenly as it was sent; only a screen paints the waiting ones forward.
+  const int64_t showAtNs = TickNs() + holdNs_;
+  if (screen_.pictureStored && (holdNs_ > 0 || slot_.Waits())) {
+    slot_.Queue(std::move(picture), showAtNs);
+  } else {
+    slot_.Replace(std::move(picture));
+  }
 
   if (run_.FirstPicture()) LogInfo("收到第一帧投屏画面，按F11进入全屏模式");
 
   // Requests at least 33 ms apart, none while the window has not taken the last one (the
-  // paint it does shows the newest picture), and none refused: a picture stored sooner is
-  // repainted at the 33 ms mark. So no picture waits for a later one or the 1 s timer.
+  // paint it does shows the newest picture due), and none refused: a picture stored sooner
+  // is repainted at the 33 ms mark. So no picture waits for a later one or the 1 s timer.
   if (screen_.pictureStored) {
-    if (std::optional<int64_t> due = repaintPacer_.PictureStored(TickNs())) screen_.pictureStored(*this, *due);
+    if (std::optional<int64_t> due = repaintPacer_.PictureStored(showAtNs)) screen_.pictureStored(*this, *due);
   }
 }
 

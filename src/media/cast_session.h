@@ -125,8 +125,10 @@ class CastSession : public std::enable_shared_from_this<CastSession> {
   bool CheckScreen(uint32_t now);
   // The area the picture is drawn into; the next picture is decoded for it.
   void SetDrawArea(DrawArea area) { drawArea_.store(PackDrawArea(area), std::memory_order_relaxed); }
-  // The window is about to paint the newest picture: one stored after this asks again.
-  void RepaintTaken() { repaintPacer_.RepaintTaken(); }
+  // The window is about to paint: the newest picture whose time has come is brought
+  // forward, and one stored after this asks again. Returns when the window should paint
+  // again for a picture still waiting, if one is.
+  std::optional<int64_t> RepaintTaken();
   CastStats& stats() const { return run_.stats(); }
 
  private:
@@ -144,6 +146,7 @@ class CastSession : public std::enable_shared_from_this<CastSession> {
   uint32_t lastAcceptTime_ = 0;             // sender's thread only
   IntakeGate intakeGate_;                   // sender's thread only (--max-fps)
   SenderClockIntake stampedIntake_;         // sender's thread only (pictures with stamps)
+  int64_t holdNs_ = 0;                      // sender's thread only: the accepted picture's wait
   RepaintPacer repaintPacer_;
   std::atomic<uint32_t> drawArea_{0};  // packed; 0: unknown, decode at full size
 };

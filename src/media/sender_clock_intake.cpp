@@ -8,12 +8,21 @@ namespace {
 constexpr int64_t NS_PER_MS = 1'000'000;
 // Stamps are judged against arrival over at least this span, and the span starts over
 // after the longer one (so a sender that changes its clock is noticed within seconds).
-constexpr int64_t JUDGE_AFTER_NS = 1'000'000'000;
+constexpr int64_t JUDGE_AFTER_NS = 300'000'000;
 constexpr int64_t REANCHOR_AFTER_NS = 5'000'000'000;
 constexpr int64_t MAX_RATE = 4;  // stamps may run at most this many times faster or slower
 // A stamp further ahead than this is a new clock, not a pause.
 constexpr int64_t MAX_STEP_NS = 10'000'000'000;
 constexpr int64_t FLOOR_WINDOW_NS = 2'000'000'000;
+// The lateness the hold covers is remembered this long (and up to twice as long): a Wi-Fi
+// link's worst moments come every few seconds.
+constexpr int64_t HOLD_WINDOW_NS = 5'000'000'000;
+// How much the hold may change from one picture to the next: up by less than a picture
+// period, so a growing hold never leaves a long gap; down gently.
+constexpr int64_t HOLD_STEP_UP_NS = 10'000'000;
+constexpr int64_t HOLD_STEP_DOWN_NS = 4'000'000;
+// The first picture waits this long, so the second may come a little late without a gap.
+constexpr int64_t FIRST_HOLD_NS = 25'000'000;
 
 }  // namespace
 
@@ -34,9 +43,46 @@ void SenderClockIntake::Reanchor(int64_t stampNs, int64_t arrivalNs) {
   anchorArrivalNs_ = arrivalNs;
 }
 
+int64_t SenderClockIntake::LateBy(int64_t offset, int64_t arrivalNs) {
+  if (!floorNs_) {
+    floorNs_ = windowFloorNs_ = offset;
+    windowStartNs_ = arrivalNs;
+  } else if (arrivalNs - windowStartNs_ >= FLOOR_WINDOW_NS) {
+    floorNs_ = std::min(*windowFloorNs_, offset);  // the window before, and now
+    windowFloorNs_ = offset;
+    windowStartNs_ = arrivalNs;
+  } else {
+    windowFloorNs_ = std::min(*windowFloorNs_, offset);
+    floorNs_ = std::min(*floorNs_, offset);
+  }
+  return offset - *floorNs_;
+}
+
+void SenderClockIntake::NoteLateness(int64_t late, int64_t arrivalNs) {
+  if (arrivalNs - lateWindowStartNs_ >= HOLD_WINDOW_NS) {
+    lateMaxNs_ = windowLateMaxNs_;  // the window before
+    windowLateMaxNs_ = 0;
+    lateWindowStartNs_ = arrivalNs;
+  }
+  windowLateMaxNs_ = std::max(windowLateMaxNs_, late);
+  lateMaxNs_ = std::max(lateMaxNs_, late);
+}
+
+int64_t SenderClockIntake::HoldFor(int64_t late) {
+  // The delay behind the quickest link moves toward the lateness seen lately a step at a
+  // time, so a change of hold never opens a gap of its own; a picture later than that is
+  // shown as it comes.
+  const int64_t target = std::max(lateMaxNs_, late);
+  const int64_t delay = lastDelayNs_ ? std::clamp(target, *lastDelayNs_ - HOLD_STEP_DOWN_NS, *lastDelayNs_ + HOLD_STEP_UP_NS)
+                                     : std::min(target, FIRST_HOLD_NS);
+  lastDelayNs_ = std::max(delay, late);
+  return *lastDelayNs_ - late;
+}
+
 SenderClockIntake::Verdict SenderClockIntake::Judge(uint32_t senderStampMs, int64_t arrivalNs) {
   // Unwrap the 32-bit stamp; one that goes back, stands still or leaps is a clock we cannot
   // use (a frame counter, a constant, a sender that restarted its clock).
+  const bool first = !lastStamp_;
   bool steady = false;
   if (lastStamp_) {
     const int32_t step = static_cast<int32_t>(senderStampMs - *lastStamp_);
@@ -49,8 +95,13 @@ SenderClockIntake::Verdict SenderClockIntake::Judge(uint32_t senderStampMs, int6
       senderGate_.Reset();
       lastStampTakenNs_.reset();
     }
-    usable_ = false;
+    usable_ = judged_ = false;
     floorNs_.reset();
+    lastDelayNs_.reset();
+    // Until the link has shown how late it runs, the hold aims at the most it may be.
+    lateMaxNs_ = lateNs_;
+    windowLateMaxNs_ = 0;
+    lateWindowStartNs_ = arrivalNs;
     Reanchor(stampNs_, arrivalNs);
   } else if (const int64_t span = arrivalNs - anchorArrivalNs_; span >= JUDGE_AFTER_NS) {
     const int64_t stamped = stampNs_ - anchorStampNs_;
@@ -60,31 +111,39 @@ SenderClockIntake::Verdict SenderClockIntake::Judge(uint32_t senderStampMs, int6
       lastStampTakenNs_.reset();
     }
     usable_ = fits;
+    judged_ = true;
     if (span >= REANCHOR_AFTER_NS) Reanchor(stampNs_, arrivalNs);
   }
 
+  holdNs_ = 0;
+  // While the stamps are in use or not yet judged, the link's lateness is read from them.
+  std::optional<int64_t> lateBy;
+  if ((steady || first) && (usable_ || !judged_)) {
+    lateBy = LateBy(arrivalNs - stampNs_, arrivalNs);
+    NoteLateness(std::clamp<int64_t>(*lateBy, 0, lateNs_), arrivalNs);
+  }
+
   if (!usable_) {
-    if (!Spaced(arrivalGate_, lastArrivalTakenNs_, arrivalNs)) return Verdict::TooSoon;
+    if (!judged_ && steady && !grid_) {
+      // Not judged yet: too soon only when too soon on both clocks, so a bunched pair is
+      // kept and a sender twice as fast as the rule still held to it.
+      const bool soonByArrival = lastArrivalTakenNs_ && arrivalNs - *lastArrivalTakenNs_ < intervalNs_;
+      const bool soonByStamp = lastStampTakenNs_ && stampNs_ - *lastStampTakenNs_ < intervalNs_;
+      if (soonByArrival && soonByStamp) return Verdict::TooSoon;
+      lastArrivalTakenNs_ = arrivalNs;
+      lastStampTakenNs_ = stampNs_;
+    } else if (!Spaced(arrivalGate_, lastArrivalTakenNs_, arrivalNs)) {
+      return Verdict::TooSoon;
+    }
     lastTakenNs_ = arrivalNs;
+    if (lateBy) holdNs_ = HoldFor(std::clamp<int64_t>(*lateBy, 0, lateNs_));
     return Verdict::Take;
   }
-  const int64_t offset = arrivalNs - stampNs_;
-  if (!floorNs_) {
-    floorNs_ = windowFloorNs_ = offset;
-    windowStartNs_ = arrivalNs;
-  } else if (arrivalNs - windowStartNs_ >= FLOOR_WINDOW_NS) {
-    floorNs_ = std::min(*windowFloorNs_, offset);  // the window before, and now
-    windowFloorNs_ = offset;
-    windowStartNs_ = arrivalNs;
-  } else {
-    windowFloorNs_ = std::min(*windowFloorNs_, offset);
-    floorNs_ = std::min(*floorNs_, offset);
-  }
-  const int64_t lateBy = offset - *floorNs_;
   const bool starving = lastTakenNs_ && arrivalNs - *lastTakenNs_ >= 4 * lateNs_;
-  if (lateBy > lateNs_ && !starving) return Verdict::Late;
+  if (*lateBy > lateNs_ && !starving) return Verdict::Late;
   if (!Spaced(senderGate_, lastStampTakenNs_, stampNs_)) return Verdict::TooSoon;
   lastTakenNs_ = arrivalNs;
+  holdNs_ = HoldFor(std::clamp<int64_t>(*lateBy, 0, lateNs_));
   return Verdict::Take;
 }
 

@@ -12,7 +12,7 @@ namespace orrin {
 // Every cast message carries the sender's 4-byte time stamp. Over Wi-Fi, pictures sent
 // 33 ms apart arrive 15 ms and then 50 ms apart: spacing them by arrival would lose the
 // first of each bunched pair. So when the stamps are usable (they advance, and over a
-// second or more they keep within a factor of four of arrival time: milliseconds of some
+// third of a second or more they keep within a factor of four of arrival time: ms of some
 // clock), the intake grid (IntakeGate) runs on them; otherwise, and until that is known,
 // on arrival times.
 //
@@ -22,6 +22,10 @@ namespace orrin {
 // more than `lateMs` late is passed over for the ones behind it, so the newest wins and the
 // screen never shows the past while the present is already arriving. Something is always
 // shown though: no picture is passed over once four times `lateMs` went by without one.
+//
+// The same view gives the playout hold: a picture that came quicker than the latest ones of
+// lately is held back by the difference (at most `lateMs`), so pictures bunched by the link
+// are shown as evenly as they were sent. A picture taken without usable stamps is not held.
 //
 // Used by one sender's thread at a time; Reset for a new sender.
 class SenderClockIntake {
@@ -36,6 +40,9 @@ class SenderClockIntake {
   Verdict Judge(uint32_t senderStampMs, int64_t arrivalNs);
   bool Accept(uint32_t senderStampMs, int64_t arrivalNs) { return Judge(senderStampMs, arrivalNs) == Verdict::Take; }
 
+  // After a Take: how long the picture should wait before it is shown.
+  int64_t holdNs() const { return holdNs_; }
+
   // True while the stamps are in use.
   bool OnSenderClock() const { return usable_; }
   void Reset();
@@ -44,6 +51,11 @@ class SenderClockIntake {
   void Reanchor(int64_t stampNs, int64_t arrivalNs);
   // The spacing on one clock: the grid, or the plain minimum spacing from `last`.
   bool Spaced(IntakeGate& gate, std::optional<int64_t>& last, int64_t atNs);
+  // How far behind the quickest link lately a picture with this arrival − stamp came.
+  int64_t LateBy(int64_t offset, int64_t arrivalNs);
+  void NoteLateness(int64_t late, int64_t arrivalNs);
+  // The hold of a picture taken `late` behind the quickest link.
+  int64_t HoldFor(int64_t late);
 
   int64_t intervalNs_;
   int64_t lateNs_;
@@ -57,12 +69,19 @@ class SenderClockIntake {
   int64_t anchorStampNs_ = 0;
   int64_t anchorArrivalNs_ = 0;
   bool usable_ = false;
+  bool judged_ = false;  // the stamps were judged since they last became steady
   // The smallest arrival − stamp over the last two windows of FLOOR_WINDOW: the link at
   // its quickest lately (a link whose delay grew for good is followed within seconds).
   std::optional<int64_t> floorNs_;
   std::optional<int64_t> windowFloorNs_;
   int64_t windowStartNs_ = 0;
   std::optional<int64_t> lastTakenNs_;
+  // The most any picture came late, over the last two windows of HOLD_WINDOW.
+  int64_t lateMaxNs_ = 0;
+  int64_t windowLateMaxNs_ = 0;
+  int64_t lateWindowStartNs_ = 0;
+  std::optional<int64_t> lastDelayNs_;  // lateness + hold of the last picture taken
+  int64_t holdNs_ = 0;
 };
 
 }  // namespace orrin

@@ -1,4 +1,5 @@
 #include "media/picture_pacing.h"
+#include "media/picture_slot.h"
 
 #include <gtest/gtest.h>
 
@@ -50,6 +51,46 @@ TEST(IntakeGate, KeepsAJitteryStreamAtItsRateAndHoldsAFasterOneToIt) {
   for (int i = 0; i < 120; ++i) kept += gate.Accept(i * period / 2);
   EXPECT_LE(kept, 61);
   EXPECT_GE(kept, 59);
+}
+
+}  // namespace
+}  // namespace orrin
+
+namespace orrin {
+namespace {
+
+std::unique_ptr<Picture> Tagged(int tag) {
+  auto picture = std::make_unique<Picture>();
+  picture->width = tag;
+  return picture;
+}
+
+int Held(const PictureSlot& slot) {
+  return slot.Read([](const Picture* picture, uint64_t) { return picture != nullptr ? picture->width : 0; });
+}
+
+// Waiting pictures come forward when their time comes, the newest due one wins, a full
+// queue lets its oldest go, and a replacement (the sender left) takes the waiting ones too.
+TEST(PictureSlotTest, WaitingPicturesComeForwardInTurnAndTheNewestDueWins) {
+  PictureSlot slot;
+  slot.Replace(Tagged(1));
+  slot.Queue(Tagged(2), 100);
+  slot.Queue(Tagged(3), 90);  // never ahead of one queued before it
+  slot.Queue(Tagged(4), 150);
+  EXPECT_EQ(slot.ShowDue(50), std::optional<int64_t>(100));
+  EXPECT_EQ(Held(slot), 1);
+  EXPECT_EQ(slot.ShowDue(120), std::optional<int64_t>(150));
+  EXPECT_EQ(Held(slot), 3);
+  EXPECT_EQ(slot.ShowDue(150), std::nullopt);
+  EXPECT_EQ(Held(slot), 4);
+  EXPECT_FALSE(slot.Waits());
+
+  for (int i = 0; i < 6; ++i) slot.Queue(Tagged(10 + i), 200 + i);
+  EXPECT_EQ(slot.ShowDue(0), std::optional<int64_t>(202));  // 10 and 11 were pushed out
+  slot.Replace(nullptr);
+  EXPECT_FALSE(slot.Waits());
+  EXPECT_EQ(slot.ShowDue(1000), std::nullopt);
+  EXPECT_EQ(Held(slot), 0);
 }
 
 }  // namespace

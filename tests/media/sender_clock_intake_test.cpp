@@ -121,5 +121,42 @@ TEST(SenderClockIntake, TheDefaultRuleTakesEveryOtherPictureOfA60FpsSender) {
   EXPECT_LE(taken, 310u);
 }
 
+// Shown at arrival + hold (never before the one shown before it), the pictures of a good
+// Wi-Fi link come at most 50 ms apart from the first on, and on a link without jitter the
+// hold fades to almost nothing once the link has shown itself.
+TEST(SenderClockIntake, HoldsSpaceAJitteryLinkEvenlyAndFadeOnASteadyOne) {
+  auto pictures = Link(900, 30, 3, 5);
+  SenderClockIntake intake(20 * MS, 50 * MS, false);
+  int64_t lastShown = 0;
+  int64_t longestGap = 0;
+  int64_t longestHold = 0;
+  for (const Picture& p : pictures) {
+    if (!intake.Accept(p.stampMs, p.arrivalNs)) continue;
+    longestHold = std::max(longestHold, intake.holdNs());
+    const int64_t shown = std::max(lastShown, p.arrivalNs + intake.holdNs());
+    if (lastShown != 0) longestGap = std::max(longestGap, shown - lastShown);
+    lastShown = shown;
+  }
+  EXPECT_LE(longestGap, 50 * MS);
+  EXPECT_LE(longestHold, 50 * MS);
+
+  SenderClockIntake steady(20 * MS, 50 * MS, false);
+  auto even = Link(450, 30, 3, 0);
+  int64_t lastHold = -1;
+  for (const Picture& p : even) {
+    if (steady.Accept(p.stampMs, p.arrivalNs)) lastHold = steady.holdNs();
+  }
+  EXPECT_GE(lastHold, 0);
+  EXPECT_LE(lastHold, 2 * MS);  // 15 s in: no lateness seen over the last windows
+
+  // A frame counter is no clock: nothing is held once that is known.
+  SenderClockIntake counter(20 * MS, 50 * MS, false);
+  for (size_t i = 0; i < even.size(); ++i) {
+    if (counter.Accept(static_cast<uint32_t>(i), even[i].arrivalNs) && i > 30) {
+      EXPECT_EQ(counter.holdNs(), 0) << i;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace orrin
