@@ -31,7 +31,8 @@ CastSession::CastSession(std::string clientInfo, CastRun& run, ScreenSink screen
       intakeGate_(IntakeIntervalNs(run.settings().maxFps)),
       // --max-fps keeps pictures on its grid; by default the 20 ms rule, on the sender's
       // clock where it is usable.
-      stampedIntake_(IntakeIntervalNs(run.settings().maxFps), 50'000'000, run.settings().maxFps > 0),
+      stampedIntake_(IntakeIntervalNs(run.settings().maxFps), 50'000'000, run.settings().maxFps > 0,
+                     clientInfo_.rfind("127.", 0) != 0),
       repaintPacer_(RepaintIntervalNs(run.settings().maxFps)) {}
 
 void CastSession::Start() {
@@ -136,9 +137,10 @@ void CastSession::StorePicture(const ByteBuffer& data, int64_t receivedNs) {
   }
   // A picture the link brought early waits for its turn, so a bunched pair is shown as
   // evenly as it was sent; only a screen paints the waiting ones forward.
-  const int64_t showAtNs = TickNs() + holdNs_;
+  const int64_t nowNs = TickNs();
+  const int64_t showAtNs = nowNs + holdNs_;
   if (screen_.pictureStored && (holdNs_ > 0 || slot_.Waits())) {
-    slot_.Queue(std::move(picture), showAtNs);
+    slot_.Queue(std::move(picture), showAtNs, nowNs);
   } else {
     slot_.Replace(std::move(picture));
   }

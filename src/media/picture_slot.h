@@ -38,9 +38,13 @@ class PictureSlot {
   }
 
   // Keeps `picture` to be shown from `showAtNs` on (never before a picture queued earlier).
-  void Queue(std::unique_ptr<Picture> picture, int64_t showAtNs) {
+  // Waiting pictures whose time came by `nowNs` come forward first, so a slot nobody
+  // paints from holds no more than the hold's worth.
+  void Queue(std::unique_ptr<Picture> picture, int64_t showAtNs, int64_t nowNs) {
     std::optional<Waiting> dropped;
+    std::vector<std::unique_ptr<Picture>> old;
     std::lock_guard<std::mutex> lock(mutex_);
+    ShowDueLocked(nowNs, old);
     if (!waiting_.empty()) showAtNs = std::max(showAtNs, waiting_.back().showAtNs);
     if (waiting_.size() == MAX_WAITING) {
       dropped = std::move(waiting_.front());
@@ -54,11 +58,7 @@ class PictureSlot {
   std::optional<int64_t> ShowDue(int64_t nowNs) {
     std::vector<std::unique_ptr<Picture>> old;
     std::lock_guard<std::mutex> lock(mutex_);
-    while (!waiting_.empty() && waiting_.front().showAtNs <= nowNs) {
-      old.push_back(std::exchange(picture_, std::move(waiting_.front().picture)));
-      waiting_.pop_front();
-      ++generation_;
-    }
+    ShowDueLocked(nowNs, old);
     if (waiting_.empty()) return std::nullopt;
     return waiting_.front().showAtNs;
   }
@@ -83,6 +83,15 @@ class PictureSlot {
   }
 
  private:
+  // The pictures put aside go into `old`, to be destroyed once the lock is released.
+  void ShowDueLocked(int64_t nowNs, std::vector<std::unique_ptr<Picture>>& old) {
+    while (!waiting_.empty() && waiting_.front().showAtNs <= nowNs) {
+      old.push_back(std::exchange(picture_, std::move(waiting_.front().picture)));
+      waiting_.pop_front();
+      ++generation_;
+    }
+  }
+
   struct Waiting {
     std::unique_ptr<Picture> picture;
     int64_t showAtNs = 0;

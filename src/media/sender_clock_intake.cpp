@@ -21,15 +21,23 @@ constexpr int64_t HOLD_WINDOW_NS = 5'000'000'000;
 // period, so a growing hold never leaves a long gap; down gently.
 constexpr int64_t HOLD_STEP_UP_NS = 10'000'000;
 constexpr int64_t HOLD_STEP_DOWN_NS = 4'000'000;
-// The first picture waits this long, so the second may come a little late without a gap.
+// Lateness up to this much is not held for: a picture that late opens a gap of at most a
+// period and this, which nobody sees, while a link without jitter is shown without delay.
+constexpr int64_t HOLD_SLACK_NS = 7'000'000;
+// The first picture waits at most this long, so the second may come late without a gap.
 constexpr int64_t FIRST_HOLD_NS = 25'000'000;
 
 }  // namespace
 
-SenderClockIntake::SenderClockIntake(int64_t intervalNs, int64_t lateNs, bool grid)
-    : intervalNs_(intervalNs), lateNs_(lateNs), grid_(grid), arrivalGate_(intervalNs), senderGate_(intervalNs) {}
+SenderClockIntake::SenderClockIntake(int64_t intervalNs, int64_t lateNs, bool grid, bool overNetwork)
+    : intervalNs_(intervalNs),
+      lateNs_(lateNs),
+      grid_(grid),
+      overNetwork_(overNetwork),
+      arrivalGate_(intervalNs),
+      senderGate_(intervalNs) {}
 
-void SenderClockIntake::Reset() { *this = SenderClockIntake(intervalNs_, lateNs_, grid_); }
+void SenderClockIntake::Reset() { *this = SenderClockIntake(intervalNs_, lateNs_, grid_, overNetwork_); }
 
 bool SenderClockIntake::Spaced(IntakeGate& gate, std::optional<int64_t>& last, int64_t atNs) {
   if (grid_) return gate.Accept(atNs);
@@ -72,7 +80,7 @@ int64_t SenderClockIntake::HoldFor(int64_t late) {
   // The delay behind the quickest link moves toward the lateness seen lately a step at a
   // time, so a change of hold never opens a gap of its own; a picture later than that is
   // shown as it comes.
-  const int64_t target = std::max(lateMaxNs_, late);
+  const int64_t target = std::max(lateMaxNs_ - HOLD_SLACK_NS, late);
   const int64_t delay = lastDelayNs_ ? std::clamp(target, *lastDelayNs_ - HOLD_STEP_DOWN_NS, *lastDelayNs_ + HOLD_STEP_UP_NS)
                                      : std::min(target, FIRST_HOLD_NS);
   lastDelayNs_ = std::max(delay, late);
@@ -99,7 +107,7 @@ SenderClockIntake::Verdict SenderClockIntake::Judge(uint32_t senderStampMs, int6
     floorNs_.reset();
     lastDelayNs_.reset();
     // Until the link has shown how late it runs, the hold aims at the most it may be.
-    lateMaxNs_ = lateNs_;
+    lateMaxNs_ = overNetwork_ ? lateNs_ : 0;
     windowLateMaxNs_ = 0;
     lateWindowStartNs_ = arrivalNs;
     Reanchor(stampNs_, arrivalNs);

@@ -24,8 +24,9 @@ namespace orrin {
 // shown though: no picture is passed over once four times `lateMs` went by without one.
 //
 // The same view gives the playout hold: a picture that came quicker than the latest ones of
-// lately is held back by the difference (at most `lateMs`), so pictures bunched by the link
-// are shown as evenly as they were sent. A picture taken without usable stamps is not held.
+// lately is held back by the difference (less a few milliseconds nobody sees, at most
+// `lateMs`), so pictures bunched by the link are shown as evenly as they were sent, and a
+// link without jitter is not held at all. A picture taken without usable stamps is not held.
 //
 // Used by one sender's thread at a time; Reset for a new sender.
 class SenderClockIntake {
@@ -33,8 +34,11 @@ class SenderClockIntake {
   // `grid`: pictures on a grid of `intervalNs` are kept even when each comes up to half a
   // period early (IntakeGate, for --max-fps). Otherwise a picture sooner than `intervalNs`
   // after the last one taken is dropped: the receiver's default 20 ms rule, on whichever
-  // clock is in use.
-  explicit SenderClockIntake(int64_t intervalNs, int64_t lateNs = 50'000'000, bool grid = true);
+  // clock is in use. `overNetwork`: the sender is across a link that may jitter, so until
+  // the link has shown how late it runs, pictures are held as if it ran `lateMs` late (a
+  // sender on this machine is shown without delay from the start).
+  explicit SenderClockIntake(int64_t intervalNs, int64_t lateNs = 50'000'000, bool grid = true,
+                             bool overNetwork = false);
 
   enum class Verdict { Take, TooSoon, Late };
   Verdict Judge(uint32_t senderStampMs, int64_t arrivalNs);
@@ -60,6 +64,7 @@ class SenderClockIntake {
   int64_t intervalNs_;
   int64_t lateNs_;
   bool grid_;
+  bool overNetwork_;
   IntakeGate arrivalGate_;
   IntakeGate senderGate_;
   std::optional<int64_t> lastArrivalTakenNs_;  // without the grid

@@ -74,9 +74,9 @@ int Held(const PictureSlot& slot) {
 TEST(PictureSlotTest, WaitingPicturesComeForwardInTurnAndTheNewestDueWins) {
   PictureSlot slot;
   slot.Replace(Tagged(1));
-  slot.Queue(Tagged(2), 100);
-  slot.Queue(Tagged(3), 90);  // never ahead of one queued before it
-  slot.Queue(Tagged(4), 150);
+  slot.Queue(Tagged(2), 100, 0);
+  slot.Queue(Tagged(3), 90, 0);  // never ahead of one queued before it
+  slot.Queue(Tagged(4), 150, 0);
   EXPECT_EQ(slot.ShowDue(50), std::optional<int64_t>(100));
   EXPECT_EQ(Held(slot), 1);
   EXPECT_EQ(slot.ShowDue(120), std::optional<int64_t>(150));
@@ -85,8 +85,11 @@ TEST(PictureSlotTest, WaitingPicturesComeForwardInTurnAndTheNewestDueWins) {
   EXPECT_EQ(Held(slot), 4);
   EXPECT_FALSE(slot.Waits());
 
-  for (int i = 0; i < 6; ++i) slot.Queue(Tagged(10 + i), 200 + i);
+  for (int i = 0; i < 6; ++i) slot.Queue(Tagged(10 + i), 200 + i, 0);
   EXPECT_EQ(slot.ShowDue(0), std::optional<int64_t>(202));  // 10 and 11 were pushed out
+  slot.Queue(Tagged(20), 400, 300);  // nobody painted: the due ones came forward meanwhile
+  EXPECT_EQ(Held(slot), 15);
+  EXPECT_EQ(slot.ShowDue(0), std::optional<int64_t>(400));
   slot.Replace(nullptr);
   EXPECT_FALSE(slot.Waits());
   EXPECT_EQ(slot.ShowDue(1000), std::nullopt);
