@@ -95,7 +95,9 @@ SenderClockIntake::Verdict SenderClockIntake::Judge(uint32_t senderStampMs, int6
   if (lastStamp_) {
     const int32_t step = static_cast<int32_t>(senderStampMs - *lastStamp_);
     steady = step > 0 && step * NS_PER_MS <= MAX_STEP_NS;
-    stampNs_ += static_cast<int64_t>(step) * NS_PER_MS;
+    // Only a steady step counts: the clock is judged afresh after any other, and stamps
+    // leaping ahead 24 days at a time would otherwise overflow it within thousands.
+    if (steady) stampNs_ += static_cast<int64_t>(step) * NS_PER_MS;
   }
   lastStamp_ = senderStampMs;
   if (!steady) {

@@ -101,6 +101,17 @@ TEST(SenderClockIntake, StampsThatAreNoClockFallBackToArrivalAndAFastSenderIsHel
   for (Picture& p : pictures) p.stampMs = 7;
   Taken(constant, pictures);
   EXPECT_FALSE(constant.OnSenderClock());
+  // Stamps leaping ahead by the most a step can be, picture after picture: no clock, no
+  // hold after the first picture's, and nothing overflows on the way (the sanitizer build watches that).
+  SenderClockIntake leaping(20 * MS, 50 * MS, false, true);
+  uint32_t stamp = 0;
+  for (int i = 0; i < 20000; ++i) {
+    stamp += 0x7FFFFFFFu;
+    if (leaping.Accept(stamp, int64_t{i} * 33 * MS) && i > 0) {
+      ASSERT_EQ(leaping.holdNs(), 0) << i;
+    }
+  }
+  EXPECT_FALSE(leaping.OnSenderClock());
 
   // 60 a second for 10 s on a good clock, across the stamp's wrap: about 50 a second stay.
   SenderClockIntake fast(20 * MS);
