@@ -33,7 +33,7 @@ class JitterBuffer {
     size_t cutSpacing = 1024;
     size_t farBehindSamples = 480;  // more than 30 ms left to cut
     size_t maxStartSamples = 4800;  // 300 ms: the longest stall the level is raised to cover
-    size_t raiseMarginSamples = 480;  // 30 ms above the stall just seen
+    size_t raiseMarginSamples = 960;  // 60 ms above the stall just seen
     size_t steadySamples = 160000;    // 10 s of playback judged at a time before lowering
     size_t spareSamples = 480;        // a low point within 30 ms of empty is no spare
   };

@@ -87,8 +87,9 @@ TEST(JitterBuffer, AfterRunningDryItWaitsForTheThresholdAgain) {
   EXPECT_FALSE(buffer.Playing());  // 20 ms after an underrun is not enough to start again
   EXPECT_EQ(buffer.Queued(), FRAME);
   // The level rose by the dry spell (and a margin) to cover the next one like it.
-  EXPECT_GT(buffer.StartLevel(), 1120u + 480);
-  EXPECT_LE(buffer.StartLevel(), 1120u + 2 * DEVICE + 480);
+  const size_t margin = JitterBuffer::Settings{}.raiseMarginSamples;
+  EXPECT_GT(buffer.StartLevel(), 1120u + margin);
+  EXPECT_LE(buffer.StartLevel(), 1120u + 2 * DEVICE + margin);
   while (buffer.Queued() < buffer.StartLevel() - DEVICE) {
     f = ramp.Frame();
     buffer.Push(f.data(), f.size());
