@@ -81,8 +81,9 @@ int64_t SenderClockIntake::HoldFor(int64_t late) {
   // time, so a change of hold never opens a gap of its own; a picture later than that is
   // shown as it comes.
   const int64_t target = std::max(lateMaxNs_ - HOLD_SLACK_NS, late);
-  const int64_t delay = lastDelayNs_ ? std::clamp(target, *lastDelayNs_ - HOLD_STEP_DOWN_NS, *lastDelayNs_ + HOLD_STEP_UP_NS)
-                                     : std::min(target, FIRST_HOLD_NS);
+  const int64_t delay =
+      lastDelayNs_ ? std::clamp(target, *lastDelayNs_ - HOLD_STEP_DOWN_NS, *lastDelayNs_ + HOLD_STEP_UP_NS)
+                   : std::min(target, FIRST_HOLD_NS);
   lastDelayNs_ = std::max(delay, late);
   return *lastDelayNs_ - late;
 }
