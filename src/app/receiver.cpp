@@ -176,7 +176,6 @@ CastSink Receiver::SoundSink() {
   return sound;
 }
 
-
 SenderAdmission Receiver::Admission() {
   if (!options_.approve) return {};
   return [this](const std::string& clientInfo, const std::string& source) { return AskToAdmit(clientInfo, source); };
