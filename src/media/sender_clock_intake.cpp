@@ -35,7 +35,9 @@ SenderClockIntake::SenderClockIntake(int64_t intervalNs, int64_t lateNs, bool gr
       grid_(grid),
       overNetwork_(overNetwork),
       arrivalGate_(intervalNs),
-      senderGate_(intervalNs) {}
+      senderGate_(intervalNs),
+      floor_(FLOOR_WINDOW_NS),
+      lateMax_(HOLD_WINDOW_NS) {}
 
 void SenderClockIntake::Reset() { *this = SenderClockIntake(intervalNs_, lateNs_, grid_, overNetwork_); }
 
@@ -52,35 +54,15 @@ void SenderClockIntake::Reanchor(int64_t stampNs, int64_t arrivalNs) {
 }
 
 int64_t SenderClockIntake::LateBy(int64_t offset, int64_t arrivalNs) {
-  if (!floorNs_) {
-    floorNs_ = windowFloorNs_ = offset;
-    windowStartNs_ = arrivalNs;
-  } else if (arrivalNs - windowStartNs_ >= FLOOR_WINDOW_NS) {
-    floorNs_ = std::min(*windowFloorNs_, offset);  // the window before, and now
-    windowFloorNs_ = offset;
-    windowStartNs_ = arrivalNs;
-  } else {
-    windowFloorNs_ = std::min(*windowFloorNs_, offset);
-    floorNs_ = std::min(*floorNs_, offset);
-  }
-  return offset - *floorNs_;
-}
-
-void SenderClockIntake::NoteLateness(int64_t late, int64_t arrivalNs) {
-  if (arrivalNs - lateWindowStartNs_ >= HOLD_WINDOW_NS) {
-    lateMaxNs_ = windowLateMaxNs_;  // the window before
-    windowLateMaxNs_ = 0;
-    lateWindowStartNs_ = arrivalNs;
-  }
-  windowLateMaxNs_ = std::max(windowLateMaxNs_, late);
-  lateMaxNs_ = std::max(lateMaxNs_, late);
+  floor_.Note(offset, arrivalNs);
+  return offset - *floor_.value();
 }
 
 int64_t SenderClockIntake::HoldFor(int64_t late) {
   // The delay behind the quickest link moves toward the lateness seen lately a step at a
   // time, so a change of hold never opens a gap of its own; a picture later than that is
   // shown as it comes.
-  const int64_t target = std::max(lateMaxNs_ - HOLD_SLACK_NS, late);
+  const int64_t target = std::max(lateMax_.value().value_or(0) - HOLD_SLACK_NS, late);
   const int64_t delay =
       lastDelayNs_ ? std::clamp(target, *lastDelayNs_ - HOLD_STEP_DOWN_NS, *lastDelayNs_ + HOLD_STEP_UP_NS)
                    : std::min(target, FIRST_HOLD_NS);
@@ -107,12 +89,10 @@ SenderClockIntake::Verdict SenderClockIntake::Judge(uint32_t senderStampMs, int6
       lastStampTakenNs_.reset();
     }
     usable_ = judged_ = false;
-    floorNs_.reset();
+    floor_.Restart();
     lastDelayNs_.reset();
     // Until the link has shown how late it runs, the hold aims at the most it may be.
-    lateMaxNs_ = overNetwork_ ? lateNs_ : 0;
-    windowLateMaxNs_ = 0;
-    lateWindowStartNs_ = arrivalNs;
+    lateMax_.Restart(overNetwork_ ? lateNs_ : 0, arrivalNs);
     Reanchor(stampNs_, arrivalNs);
   } else if (const int64_t span = arrivalNs - anchorArrivalNs_; span >= JUDGE_AFTER_NS) {
     const int64_t stamped = stampNs_ - anchorStampNs_;
@@ -131,7 +111,7 @@ SenderClockIntake::Verdict SenderClockIntake::Judge(uint32_t senderStampMs, int6
   std::optional<int64_t> lateBy;
   if ((steady || first) && (usable_ || !judged_)) {
     lateBy = LateBy(arrivalNs - stampNs_, arrivalNs);
-    NoteLateness(std::clamp<int64_t>(*lateBy, 0, lateNs_), arrivalNs);
+    lateMax_.Note(std::clamp<int64_t>(*lateBy, 0, lateNs_), arrivalNs);
   }
 
   if (!usable_) {

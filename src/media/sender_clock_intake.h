@@ -1,11 +1,51 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 
 #include "media/picture_pacing.h"
 
 namespace orrin {
+
+// The least (or, with `Greatest`, the greatest) value noted over the window now running and
+// the one before it: recent enough to follow a change within two windows, long enough to
+// remember a rare extreme.
+template <bool Greatest>
+class TwoWindowExtreme {
+ public:
+  explicit TwoWindowExtreme(int64_t windowNs) : windowNs_(windowNs) {}
+
+  // Forgets the values noted; `before` stands for the window before. The window starts at
+  // `startNs`, or with the next value noted.
+  void Restart(std::optional<int64_t> before = std::nullopt, std::optional<int64_t> startNs = std::nullopt) {
+    before_ = before;
+    now_.reset();
+    startNs_ = startNs;
+  }
+
+  void Note(int64_t value, int64_t atNs) {
+    if (!startNs_ || atNs - *startNs_ >= windowNs_) {
+      if (startNs_) before_ = now_;
+      now_.reset();
+      startNs_ = atNs;
+    }
+    now_ = Pick(now_, value);
+  }
+
+  std::optional<int64_t> value() const { return before_ ? Pick(now_, *before_) : now_; }
+
+ private:
+  static int64_t Pick(std::optional<int64_t> a, int64_t b) {
+    if (!a) return b;
+    return Greatest ? std::max(*a, b) : std::min(*a, b);
+  }
+
+  int64_t windowNs_;
+  std::optional<int64_t> before_;
+  std::optional<int64_t> now_;
+  std::optional<int64_t> startNs_;
+};
 
 // Which pictures of a sender are taken in, judged on the sender's own clock where it can be.
 //
@@ -57,7 +97,6 @@ class SenderClockIntake {
   bool Spaced(IntakeGate& gate, std::optional<int64_t>& last, int64_t atNs);
   // How far behind the quickest link lately a picture with this arrival − stamp came.
   int64_t LateBy(int64_t offset, int64_t arrivalNs);
-  void NoteLateness(int64_t late, int64_t arrivalNs);
   // The hold of a picture taken `late` behind the quickest link.
   int64_t HoldFor(int64_t late);
 
@@ -77,14 +116,10 @@ class SenderClockIntake {
   bool judged_ = false;  // the stamps were judged since they last became steady
   // The smallest arrival − stamp over the last two windows of FLOOR_WINDOW: the link at
   // its quickest lately (a link whose delay grew for good is followed within seconds).
-  std::optional<int64_t> floorNs_;
-  std::optional<int64_t> windowFloorNs_;
-  int64_t windowStartNs_ = 0;
+  TwoWindowExtreme<false> floor_;
   std::optional<int64_t> lastTakenNs_;
   // The most any picture came late, over the last two windows of HOLD_WINDOW.
-  int64_t lateMaxNs_ = 0;
-  int64_t windowLateMaxNs_ = 0;
-  int64_t lateWindowStartNs_ = 0;
+  TwoWindowExtreme<true> lateMax_;
   std::optional<int64_t> lastDelayNs_;  // lateness + hold of the last picture taken
   int64_t holdNs_ = 0;
 };
